@@ -1,0 +1,107 @@
+// The only surface through which savelink reaches the operating system.
+//
+// On Windows these are the platform's own calls. Elsewhere (where we build
+// and test) the same calls are served by platform_posix.cpp, and the tests
+// serve them from a recording fake; the declarations below are ours, written
+// in the shape the code expects.
+#ifndef SAVELINK_PLATFORM_H
+#define SAVELINK_PLATFORM_H
+
+#include <stddef.h>
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shlobj.h>
+
+#define WIDE(text) L##text
+
+// Older SDK headers do not know the Developer Mode flag (Windows 10 1703+).
+#ifndef SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+#define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2
+#endif
+
+#else  // not _WIN32
+
+// UTF-16 code units, as on Windows.
+typedef char16_t WCHAR;
+typedef int BOOL;
+typedef unsigned char BOOLEAN;
+typedef unsigned int DWORD;
+typedef void* HWND;
+typedef void* LPSECURITY_ATTRIBUTES;
+
+#define WIDE(text) u##text
+
+#define FALSE 0
+#define TRUE 1
+#define MAX_PATH 260
+#define CSIDL_APPDATA 0x001A
+#define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1
+#define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2
+
+// Error codes with the values Windows gives them, so that the code that
+// explains a failure reads the same on every platform.
+#define ERROR_SUCCESS 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_INVALID_NAME 123
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_BUSY 170
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_DIRECTORY 267
+#define ERROR_PRIVILEGE_NOT_HELD 1314
+#define ERROR_CANT_RESOLVE_FILENAME 1921
+
+BOOL SHGetSpecialFolderPathW(HWND owner, WCHAR* path, int folder, BOOL create);
+BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES attributes);
+BOOL RemoveDirectoryW(const WCHAR* path);
+BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags);
+DWORD GetLastError(void);
+void SetLastError(DWORD code);
+
+#endif  // _WIN32
+
+// Operations of our own, one implementation per platform.
+
+// Nonzero when a folder (reached through any links) stands at path.
+int IsExistingFolder(const WCHAR* path);
+
+// Nonzero when path itself is a symbolic link or a junction; never follows it.
+int IsDirectoryLink(const WCHAR* path);
+
+// Nonzero when both paths open one and the same folder.
+int IsSameFolder(const WCHAR* first, const WCHAR* second);
+
+// Makes a directory junction at link that leads to the absolute path target.
+// Leaves nothing behind when it fails; the reason is in GetLastError().
+int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target);
+
+// The system's own words for an error code, NUL-terminated, without a final
+// full stop or line break; truncated to fit capacity.
+void DescribeError(DWORD code, WCHAR* text, size_t capacity);
+
+// Writes bytes to standard output, in one piece, and flushes it.
+void WriteStandardOutput(const char* text, size_t length);
+
+// Writes a wide text to standard error so that every character shows:
+// as wide text to a console, as UTF-8 anywhere else.
+void WriteErrorText(const WCHAR* text);
+
+// Hands a command line to the platform's command processor and waits.
+int RunCommandLine(const char* commandLine);
+
+#endif  // SAVELINK_PLATFORM_H
