@@ -119,6 +119,24 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
     return 1;
 }
 
+// "error 1234", for a code the system has no text for.
+static void DescribeUnknownError(DWORD code, WCHAR* text, size_t capacity)
+{
+    WCHAR digits[16];
+    size_t count = 0;
+    size_t used = 0;
+    const WCHAR* lead = L"error ";
+    do {
+        digits[count++] = (WCHAR)(L'0' + code % 10);
+        code /= 10;
+    } while (code != 0);
+    while (*lead != 0 && used + 1 < capacity)
+        text[used++] = *lead++;
+    while (count > 0 && used + 1 < capacity)
+        text[used++] = digits[--count];
+    text[used] = 0;
+}
+
 void DescribeError(DWORD code, WCHAR* text, size_t capacity)
 {
     DWORD length;
@@ -127,8 +145,7 @@ void DescribeError(DWORD code, WCHAR* text, size_t capacity)
     length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0,
                             text, (DWORD)capacity, NULL);
     if (length == 0 || length >= capacity) {
-        _snwprintf(text, capacity, L"error %lu", (unsigned long)code);
-        text[capacity - 1] = 0;
+        DescribeUnknownError(code, text, capacity);
         return;
     }
     // System texts end in ".\r\n"; the message goes on after them.

@@ -1,0 +1,212 @@
+"""The Windows program: what the file is, and what it does on Wine.
+
+Wine is a real Win32 implementation, but it makes neither symbolic links nor
+junctions (its CreateSymbolicLinkW reports success and makes nothing). So the
+runs below check that the message and the status agree with what stands on
+disk, rather than expecting a link or a failure; they hold on a Wine that does
+make links too.
+
+Usage: wine_test.py SAVELINK_EXE RELEASE_ZIP
+"""
+import glob
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+import zipfile
+
+EXE = None
+ZIP = None
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+WINE = "/usr/lib/wine/wine64"
+FIXED = "saves fixed!!!!!!!!!!!!!!!!!!!\n"
+SYSTEM_DLLS = {"kernel32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll", "ucrtbase.dll"}
+
+
+def objdump(*arguments):
+    return subprocess.run([OBJDUMP, *arguments, EXE], check=True, capture_output=True, text=True).stdout
+
+
+def resource(type_id, name_id):
+    """The bytes of a resource, read from the PE file's resource directory."""
+    with open(EXE, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    resource_rva = struct.unpack_from("<I", image, optional + 112 + 2 * 8)[0]  # PE32+ directory 2
+
+    def file_offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", image, optional + optional_size + 40 * i + 8)
+            if address <= rva < address + size:
+                return raw + rva - address
+        raise ValueError("RVA outside every section")
+
+    root = file_offset(resource_rva)
+
+    def entry(directory, wanted):
+        named, numbered = struct.unpack_from("<HH", image, directory + 12)
+        for i in range(named + numbered):
+            name, offset = struct.unpack_from("<II", image, directory + 16 + 8 * i)
+            if wanted is None or name == wanted:
+                return offset
+        return None
+
+    offset = entry(root, type_id)
+    if offset is None or not offset & 0x80000000:
+        return None
+    offset = entry(root + (offset & 0x7FFFFFFF), name_id)
+    if offset is None or not offset & 0x80000000:
+        return None
+    offset = entry(root + (offset & 0x7FFFFFFF), None)  # any language
+    data_rva, size = struct.unpack_from("<II", image, root + offset)
+    start = file_offset(data_rva)
+    return image[start:start + size]
+
+
+class TheFile(unittest.TestCase):
+    def test_imports_only_dlls_every_windows_has(self):
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", objdump("-p"))}
+        self.assertTrue(dlls, "no imports found")
+        self.assertTrue(dlls <= SYSTEM_DLLS, "unexpected imports: %s" % sorted(dlls - SYSTEM_DLLS))
+
+    def test_manifest_runs_as_invoker_on_windows_10_and_11(self):
+        data = resource(24, 1)
+        self.assertIsNotNone(data, "no manifest resource (type 24, id 1)")
+        root = ElementTree.fromstring(data)
+        levels = [e for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
+        self.assertEqual(len(levels), 1)
+        self.assertEqual(levels[0].get("level"), "asInvoker")
+        self.assertEqual(levels[0].get("uiAccess"), "false")
+        systems = [e.get("Id") for e in root.iter() if e.tag.endswith("supportedOS")]
+        self.assertIn("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", systems)
+
+    def test_version_resource_names_the_product(self):
+        data = resource(16, 1)
+        self.assertIsNotNone(data, "no version resource")
+        text = data.decode("utf-16-le", errors="replace")
+        for key in ("FileDescription", "ProductName", "FileVersion", "ProductVersion"):
+            self.assertIn(key, text)
+        self.assertIn("savelink", text)
+
+    def test_stripped_and_small(self):
+        self.assertNotIn(".debug", objdump("-h"))
+        self.assertLessEqual(os.path.getsize(EXE), 64 * 1024)
+
+    def test_release_zip_holds_the_program_and_a_readme(self):
+        with zipfile.ZipFile(ZIP) as archive:
+            self.assertEqual(sorted(archive.namelist()), ["README.txt", "savelink.exe"])
+            with open(EXE, "rb") as f:
+                self.assertEqual(archive.read("savelink.exe"), f.read())
+            readme = archive.read("README.txt").decode("ascii")
+        self.assertIn("no administrator", readme)
+        self.assertIn(FIXED.strip(), readme)
+
+
+class OnWine(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = tempfile.mkdtemp(prefix="savelink-wine-")
+        cls.env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": os.environ.get("HOME", "/root"),
+            "WINEPREFIX": cls.prefix,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko installers
+        }
+        subprocess.run([WINE, "wineboot", "-i"], env=cls.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+        roaming = [p for p in glob.glob(os.path.join(cls.prefix, "drive_c/users/*/AppData/Roaming"))
+                   if "/users/Public/" not in p]
+        assert len(roaming) == 1, roaming
+        milestone = os.path.join(roaming[0], "Milestone")
+        cls.milestone = milestone
+        cls.link = os.path.join(milestone, "Corvandelhurst Rally EV", "Saves")
+        cls.target = os.path.join(milestone, "Corvandelhurst Rally EVO", "Saves")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([WINE, "wineboot", "-k"], env=cls.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        shutil.rmtree(cls.prefix, ignore_errors=True)
+
+    def setUp(self):
+        shutil.rmtree(self.milestone, ignore_errors=True)
+
+    def run_savelink(self, *arguments):
+        result = subprocess.run([WINE, EXE, *arguments], env=self.env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=300)
+        return (result.returncode, result.stdout.decode("utf-8").replace("\r\n", "\n"),
+                result.stderr.decode("utf-8").replace("\r\n", "\n"))
+
+    def write(self, path, text):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+
+    def read(self, path):
+        with open(path) as f:
+            return f.read()
+
+    def assertHonest(self, status, out, err):
+        """The message and the status say what stands on disk."""
+        linked = os.path.islink(self.link) and os.path.samefile(self.link, self.target)
+        self.assertIn("Press any key to continue", out, "the pause prompt")
+        if linked:
+            self.assertEqual(status, 0, err)
+            self.assertTrue(out.startswith(FIXED), out)
+            self.assertEqual(err, "")
+        else:
+            self.assertEqual(status, 1, out)
+            self.assertNotIn("saves fixed", out)
+            self.assertTrue(err.startswith("savelink: "), err)
+        return linked
+
+    def test_first_run_makes_both_trees_and_keeps_the_save(self):
+        save = os.path.join(self.target, "slot1.sav")
+        self.write(save, "progress")
+
+        status, out, err = self.run_savelink()
+
+        linked = self.assertHonest(status, out, err)
+        self.assertEqual(self.read(save), "progress")
+        self.assertTrue(os.path.isdir(os.path.dirname(self.link)))
+        if not linked:
+            # Nothing half-done: the empty folder stands at the link path again.
+            self.assertTrue(os.path.isdir(self.link) and not os.path.islink(self.link))
+            self.assertEqual(os.listdir(self.link), [])
+            self.assertIn(self.link_as_windows_sees_it(), err)
+
+    def test_saves_at_the_link_path_are_left_untouched(self):
+        save = os.path.join(self.link, "slot1.sav")
+        self.write(save, "progress")
+
+        status, out, err = self.run_savelink()
+
+        self.assertHonest(status, out, err)
+        self.assertEqual(status, 1)
+        self.assertIn("holds files", err)
+        self.assertEqual(self.read(save), "progress")
+        self.assertTrue(os.path.isdir(self.target))
+
+    def test_arguments_change_nothing(self):
+        plain = self.run_savelink()
+        shutil.rmtree(self.milestone)
+        with_arguments = self.run_savelink("/?", "--force", "C:\\elsewhere")
+        self.assertEqual(with_arguments, plain)
+        self.assertHonest(*with_arguments)
+
+    def link_as_windows_sees_it(self):
+        return "\\Milestone\\Corvandelhurst Rally EV\\Saves"
+
+
+if __name__ == "__main__":
+    EXE = os.path.abspath(sys.argv.pop(1))
+    ZIP = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
