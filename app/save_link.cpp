@@ -156,6 +156,7 @@ int RunSaveLink(void)
     WCHAR linkPath[MAX_PATH];
     const WCHAR* targetPath = basePath;
     size_t baseLength;
+    int alreadyOneFolder;
     int linkWasThere = 0;
     int removed = 0;
     int linkPathClear = 0;
@@ -196,9 +197,11 @@ int RunSaveLink(void)
 
     AppendWide(basePath, MAX_PATH, kTargetSuffix);
 
-    // A link that already leads to the target stays: removing it first would
-    // break a working setup whenever no new link can be made.
-    if (!IsLinkToTarget(linkPath, targetPath)) {
+    // Both names may open one folder already: through a link of an earlier
+    // run, or one the player made another way. Then nothing is removed:
+    // a working setup must not break when no new link can be made.
+    alreadyOneFolder = IsSameFolder(linkPath, targetPath);
+    if (!alreadyOneFolder) {
         linkWasThere = IsDirectoryLink(linkPath);
         // Removes an empty folder or a link, never anything inside either.
         removed = RemoveDirectoryW(linkPath);
@@ -231,7 +234,7 @@ int RunSaveLink(void)
 
     // Trust the disk, not the calls' results: some systems report a link
     // they did not make.
-    if (IsLinkToTarget(linkPath, targetPath)) {
+    if (alreadyOneFolder ? IsSameFolder(linkPath, targetPath) : IsLinkToTarget(linkPath, targetPath)) {
         WriteStandardOutput(kFixedMessage, sizeof kFixedMessage - 1);
         return FinishRun(0);
     }

@@ -141,10 +141,7 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix)
 // Writes the call down; true when it is to fail, with the error set.
 static bool Record(const std::string& operation, const std::string& arguments = std::string())
 {
-    int occurrence = 1;
-    for (const std::string& call : g.calls)
-        if (call == operation || call.compare(0, operation.size() + 1, operation + " ") == 0)
-            ++occurrence;
+    int occurrence = ++g.callsPerOperation[operation];
     g.calls.push_back(arguments.empty() ? operation : operation + " " + arguments);
     if (g.failCallNumber == int(g.calls.size())) {
         g_lastError = g.failCallError;
@@ -201,6 +198,7 @@ BOOL SHGetSpecialFolderPathW(HWND, WCHAR* path, int folder, BOOL create)
 BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
 {
     std::u16string key(path);
+    g.directoryAttempts.push_back(key);
     if (Record("CreateDirectoryW", Utf8(key)))
         return FALSE;
     if (Exists(key))

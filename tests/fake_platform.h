@@ -47,6 +47,8 @@ struct State {
     DWORD failCallError = ERROR_ACCESS_DENIED;
 
     std::vector<std::string> calls;  // "Operation argument ..." in order
+    std::map<std::string, int> callsPerOperation;
+    std::vector<std::u16string> directoryAttempts;  // CreateDirectoryW's paths, unit for unit
     std::string output;
     std::string errorOutput;
 };

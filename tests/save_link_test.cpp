@@ -125,6 +125,27 @@ TEST_F(SaveLinkRun, AJunctionFromAnEarlierRunCountsAsFixed)
     EXPECT_TRUE(fake::CallsStartingWith("RemoveDirectoryW").empty());
 }
 
+// The player linked the names the other way round: both already lead to
+// one folder, so the folder holding the saves must not be touched.
+TEST_F(SaveLinkRun, NamesLinkedTheOtherWayRoundCountAsFixed)
+{
+    fake::AddFolder(kLink);
+    fake::AddLink(kTarget, kLink);
+    for (bool withSaves : {false, true}) {
+        if (withSaves)
+            fake::AddFile(kLink + u"\\slot1.sav");
+        fake::g.calls.clear();
+        fake::g.output.clear();
+
+        EXPECT_EQ(RunSaveLink(), 0);
+        EXPECT_EQ(fake::g.output, kFixed);
+        EXPECT_TRUE(fake::IsFolder(kLink));
+        EXPECT_TRUE(fake::IsLinkTo(kTarget, kLink));
+        EXPECT_TRUE(fake::CallsStartingWith("RemoveDirectoryW").empty());
+        EXPECT_TRUE(fake::CallsStartingWith("CreateSymbolicLinkW").empty());
+    }
+}
+
 TEST_F(SaveLinkRun, SavesInTheTargetStayAndShowThroughTheLink)
 {
     fake::AddFile(kTarget + u"\\slot1.sav");
