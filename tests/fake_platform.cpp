@@ -122,6 +122,16 @@ bool IsLinkTo(const std::u16string& path, const std::u16string& target)
     return found != g.entries.end() && found->second.kind == Kind::Link && found->second.target == target;
 }
 
+bool OpenSameFolder(const std::u16string& first, const std::u16string& second)
+{
+    std::u16string a;
+    std::u16string b;
+    const Entry* one = Resolve(first, &a);
+    const Entry* two = Resolve(second, &b);
+    return one != nullptr && two != nullptr && one->kind == Kind::Folder && two->kind == Kind::Folder &&
+           a == b;
+}
+
 static bool HasChildren(const std::u16string& path)
 {
     auto next = g.entries.upper_bound(path);
@@ -143,7 +153,7 @@ static bool Record(const std::string& operation, const std::string& arguments = 
 {
     int occurrence = ++g.callsPerOperation[operation];
     g.calls.push_back(arguments.empty() ? operation : operation + " " + arguments);
-    if (g.failCallNumber == int(g.calls.size())) {
+    if (g.failCallNumber == int(g.calls.size()) && !g.failCallPretends) {
         g_lastError = g.failCallError;
         return true;
     }
@@ -154,6 +164,13 @@ static bool Record(const std::string& operation, const std::string& arguments = 
         }
     }
     return false;
+}
+
+// For the calls that change the disk: true when this one is to report
+// success and change nothing.
+static bool Pretends()
+{
+    return g.failCallPretends && g.failCallNumber == int(g.calls.size());
 }
 
 static int Fail(DWORD error)
@@ -201,6 +218,8 @@ BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
     g.directoryAttempts.push_back(key);
     if (Record("CreateDirectoryW", Utf8(key)))
         return FALSE;
+    if (Pretends())
+        return TRUE;
     if (Exists(key))
         return Fail(ERROR_ALREADY_EXISTS);
     if (Parent(key).empty())
@@ -216,6 +235,8 @@ BOOL RemoveDirectoryW(const WCHAR* path)
     std::u16string key(path);
     if (Record("RemoveDirectoryW", Utf8(key)))
         return FALSE;
+    if (Pretends())
+        return TRUE;
     auto found = g.entries.find(key);
     if (found == g.entries.end())
         return Fail(ParentIsFolder(key) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
@@ -232,6 +253,8 @@ BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags)
     std::u16string key(link);
     if (Record("CreateSymbolicLinkW", Utf8(key) + " -> " + Utf8(target) + " " + std::to_string(flags)))
         return FALSE;
+    if (Pretends())
+        return TRUE;
     const LinkRules& rules = g.rules;
     bool unprivileged = (flags & SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
     if ((flags & ~DWORD(3)) != 0 || (unprivileged && !rules.knowsUnprivilegedFlag))
@@ -253,6 +276,8 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
     std::u16string key(link);
     if (Record("CreateDirectoryJunction", Utf8(key) + " -> " + Utf8(target)))
         return 0;
+    if (Pretends())
+        return TRUE;
     if (Exists(key))
         return Fail(ERROR_ALREADY_EXISTS);
     if (!ParentIsFolder(key))
@@ -283,12 +308,7 @@ int IsSameFolder(const WCHAR* first, const WCHAR* second)
 {
     if (Record("IsSameFolder", Utf8(first) + " = " + Utf8(second)))
         return 0;
-    std::u16string a;
-    std::u16string b;
-    const Entry* one = Resolve(first, &a);
-    const Entry* two = Resolve(second, &b);
-    return one != nullptr && two != nullptr && one->kind == Kind::Folder && two->kind == Kind::Folder &&
-           a == b;
+    return OpenSameFolder(first, second);
 }
 
 void DescribeError(DWORD code, WCHAR* text, size_t capacity)

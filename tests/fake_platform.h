@@ -45,6 +45,7 @@ struct State {
     std::vector<Failure> failures;
     int failCallNumber = 0;  // fails the N-th recorded call of any kind
     DWORD failCallError = ERROR_ACCESS_DENIED;
+    bool failCallPretends = false;  // ...by reporting success and doing nothing
 
     std::vector<std::string> calls;  // "Operation argument ..." in order
     std::map<std::string, int> callsPerOperation;
@@ -65,6 +66,7 @@ bool Exists(const std::u16string& path);
 bool IsFolder(const std::u16string& path);
 bool IsFile(const std::u16string& path);
 bool IsLinkTo(const std::u16string& path, const std::u16string& target);
+bool OpenSameFolder(const std::u16string& first, const std::u16string& second);
 
 // Only the calls whose text starts with prefix.
 std::vector<std::string> CallsStartingWith(const std::string& prefix);

@@ -5,16 +5,9 @@
 
 #include "app/save_link.h"
 #include "tests/fake_platform.h"
+#include "tests/save_paths.h"
 
 namespace {
-
-const std::u16string kRoaming = u"C:\\Users\\Pat\\AppData\\Roaming";
-const std::u16string kMilestone = kRoaming + u"\\Milestone";
-const std::u16string kLinkProduct = kMilestone + u"\\Corvandelhurst Rally EV";
-const std::u16string kTargetProduct = kMilestone + u"\\Corvandelhurst Rally EVO";
-const std::u16string kLink = kLinkProduct + u"\\Saves";
-const std::u16string kTarget = kTargetProduct + u"\\Saves";
-const std::string kFixed = "saves fixed!!!!!!!!!!!!!!!!!!!\n";
 
 // A roaming folder that exists, on a Windows 10 account with Developer Mode,
 // unless a test says otherwise.
