@@ -101,7 +101,7 @@ static void ReportFailure(Obstacle obstacle, DWORD error, LinkPathState state,
     else if (state == LINK_PATH_FOLDER_GONE)
         stateText = WIDE("the empty folder that stood there could not be put back");
     else if (state == LINK_PATH_OLD_LINK_REMOVED)
-        stateText = WIDE("the old link that stood there, which led elsewhere, was removed");
+        stateText = WIDE("the old link that stood there was removed");
 
     if (obstacle == OBSTACLE_LINK_PATH_TAKEN && error == ERROR_DIR_NOT_EMPTY) {
         const WCHAR* parts[] = {linkPath, WIDE(" holds files, so it was left as it is. Move them into "),
