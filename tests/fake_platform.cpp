@@ -152,7 +152,7 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix)
 static bool Record(const std::string& operation, const std::string& arguments = std::string())
 {
     int occurrence = ++g.callsPerOperation[operation];
-    g.calls.push_back(arguments.empty() ? operation : operation + " " + arguments);
+    g.calls.push_back(arguments.empty() || !g.recordArguments ? operation : operation + " " + arguments);
     if (g.failCallNumber == int(g.calls.size()) && !g.failCallPretends) {
         g_lastError = g.failCallError;
         return true;
@@ -215,8 +215,11 @@ BOOL SHGetSpecialFolderPathW(HWND, WCHAR* path, int folder, BOOL create)
 BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
 {
     std::u16string key(path);
-    g.directoryAttempts.push_back(key);
-    if (Record("CreateDirectoryW", Utf8(key)))
+    if (g.observeDirectoryAttempt != nullptr)
+        g.observeDirectoryAttempt(path);
+    else
+        g.directoryAttempts.push_back(key);
+    if (Record("CreateDirectoryW", g.recordArguments ? Utf8(key) : std::string()))
         return FALSE;
     if (Pretends())
         return TRUE;

@@ -47,9 +47,13 @@ struct State {
     DWORD failCallError = ERROR_ACCESS_DENIED;
     bool failCallPretends = false;  // ...by reporting success and doing nothing
 
+    bool recordArguments = true;     // off where only the count and order matter
     std::vector<std::string> calls;  // "Operation argument ..." in order
     std::map<std::string, int> callsPerOperation;
     std::vector<std::u16string> directoryAttempts;  // CreateDirectoryW's paths, unit for unit
+    // When set, sees each CreateDirectoryW path in place of directoryAttempts,
+    // where keeping thousands of long prefixes would cost too much.
+    void (*observeDirectoryAttempt)(const WCHAR* path) = nullptr;
     std::string output;
     std::string errorOutput;
 };
