@@ -1,15 +1,16 @@
 // The POSIX platform layer on a real file system, in a fresh temporary folder.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 
 #include "platform/platform.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -18,54 +19,35 @@ std::u16string Wide(const std::string& ascii)
     return std::u16string(ascii.begin(), ascii.end());
 }
 
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 class PosixPlatform : public testing::Test {
 protected:
     std::string root;
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/savelink-platform-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = (fs::temp_directory_path() / ("savelink-platform-" + std::to_string(std::random_device()()))).string();
+        ASSERT_TRUE(fs::create_directory(root));
         SetLastError(ERROR_SUCCESS);
     }
 
-    void TearDown() override
-    {
-        std::string command = "rm -rf '" + root + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
+    void TearDown() override { fs::remove_all(root); }
 
     std::string At(const std::string& name) const { return root + "/" + name; }
 
     // The path as the program builds it: '\' between the names it adds.
     std::u16string WideAt(const std::string& name) const { return Wide(root) + u"\\" + Wide(name); }
 
-    void MakeFile(const std::string& name) const
-    {
-        int descriptor = open(At(name).c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(descriptor, 0);
-        ASSERT_EQ(write(descriptor, "save", 4), 4);
-        close(descriptor);
-    }
+    void MakeFile(const std::string& name) const { std::ofstream(At(name), std::ios::binary) << "save"; }
 
-    bool IsDir(const std::string& name) const
-    {
-        struct stat info;
-        return lstat(At(name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    }
+    bool IsDir(const std::string& name) const { return fs::is_directory(fs::symlink_status(At(name))); }
 
-    bool IsSymlink(const std::string& name) const
-    {
-        struct stat info;
-        return lstat(At(name).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-    }
-
-    bool Exists(const std::string& name) const
-    {
-        struct stat info;
-        return lstat(At(name).c_str(), &info) == 0;
-    }
+    bool Exists(const std::string& name) const { return fs::exists(fs::symlink_status(At(name))); }
 };
 
 TEST_F(PosixPlatform, CreateDirectoryMakesOneFolderAndFailsOnAnythingInTheWay)
@@ -74,7 +56,7 @@ TEST_F(PosixPlatform, CreateDirectoryMakesOneFolderAndFailsOnAnythingInTheWay)
     EXPECT_TRUE(IsDir("a"));
 
     MakeFile("file");
-    ASSERT_EQ(symlink(At("nowhere").c_str(), At("dangling").c_str()), 0);
+    fs::create_symlink(At("nowhere"), At("dangling"));
     for (const char* name : {"a", "file", "dangling"}) {
         EXPECT_FALSE(CreateDirectoryW(WideAt(name).c_str(), nullptr)) << name;
         EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS)) << name;
@@ -92,14 +74,14 @@ struct RemoveCase {
     const char* survivor;  // a file that must still hold "save" afterwards
 };
 
-void Run(const std::string& command)
-{
-    ASSERT_EQ(system(command.c_str()), 0) << command;
-}
-
 void PrintTo(const RemoveCase& c, std::ostream* out)
 {
     *out << c.name;
+}
+
+void WriteSave(const std::string& path)
+{
+    std::ofstream(path, std::ios::binary) << "save";
 }
 
 class RemoveCases : public PosixPlatform, public testing::WithParamInterface<RemoveCase> {};
@@ -120,33 +102,36 @@ TEST_P(RemoveCases, RemovesOnlyAnEmptyFolderOrALink)
         EXPECT_EQ(Exists("x"), c.error != ERROR_PATH_NOT_FOUND);
     }
     if (c.survivor != nullptr) {
-        std::string command = "grep -qx save '" + At(c.survivor) + "'";
-        EXPECT_EQ(system(command.c_str()), 0) << c.survivor;
+        EXPECT_EQ(ReadFile(At(c.survivor)), "save") << c.survivor;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     WhatStandsThere, RemoveCases,
     testing::Values(
-        RemoveCase{"EmptyFolder", [](const std::string& r) { Run("mkdir '" + r + "/x'"); }, true, 0, nullptr},
+        RemoveCase{"EmptyFolder", [](const std::string& r) { fs::create_directory(r + "/x"); }, true, 0, nullptr},
         RemoveCase{"FolderWithFile",
-                   [](const std::string& r) { Run("mkdir '" + r + "/x' && echo save > '" + r + "/x/f'"); },
+                   [](const std::string& r) {
+                       fs::create_directory(r + "/x");
+                       WriteSave(r + "/x/f");
+                   },
                    false, ERROR_DIR_NOT_EMPTY, "x/f"},
         RemoveCase{"LinkToFolderWithFile",
                    [](const std::string& r) {
-                       Run("mkdir '" + r + "/t' && echo save > '" + r + "/t/f' && ln -s '" + r + "/t' '" + r +
-                           "/x'");
+                       fs::create_directory(r + "/t");
+                       WriteSave(r + "/t/f");
+                       fs::create_directory_symlink(r + "/t", r + "/x");
                    },
                    true, 0, "t/f"},
-        RemoveCase{"DanglingLink", [](const std::string& r) { Run("ln -s '" + r + "/gone' '" + r + "/x'"); },
-                   true, 0, nullptr},
+        RemoveCase{"DanglingLink", [](const std::string& r) { fs::create_symlink(r + "/gone", r + "/x"); }, true, 0,
+                   nullptr},
         RemoveCase{"LinkToFile",
                    [](const std::string& r) {
-                       Run("echo save > '" + r + "/f' && ln -s '" + r + "/f' '" + r + "/x'");
+                       WriteSave(r + "/f");
+                       fs::create_symlink(r + "/f", r + "/x");
                    },
                    false, ERROR_DIRECTORY, "f"},
-        RemoveCase{"File", [](const std::string& r) { Run("echo save > '" + r + "/x'"); }, false, ERROR_DIRECTORY,
-                   "x"},
+        RemoveCase{"File", [](const std::string& r) { WriteSave(r + "/x"); }, false, ERROR_DIRECTORY, "x"},
         RemoveCase{"Nothing", [](const std::string&) {}, false, ERROR_PATH_NOT_FOUND, nullptr}),
     [](const testing::TestParamInfo<RemoveCase>& p) { return std::string(p.param.name); });
 
@@ -162,9 +147,7 @@ TEST_F(PosixPlatform, SymbolicLinkStoresTheTargetAsGivenWithSlashes)
     EXPECT_TRUE(CreateSymbolicLinkW(WideAt("link").c_str(), WideAt("target").c_str(),
                                     SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
 
-    char stored[PATH_MAX] = {0};
-    ASSERT_GT(readlink(At("link").c_str(), stored, sizeof stored - 1), 0);
-    EXPECT_EQ(std::string(stored), At("target"));
+    EXPECT_EQ(fs::read_symlink(At("link")).string(), At("target"));
     EXPECT_TRUE(IsDirectoryLink(WideAt("link").c_str()));
     EXPECT_TRUE(IsSameFolder(WideAt("link").c_str(), WideAt("target").c_str()));
     EXPECT_FALSE(IsDirectoryLink(WideAt("target").c_str()));
@@ -182,7 +165,7 @@ TEST_F(PosixPlatform, FolderQueriesTellFoldersFromFilesAndLinks)
     ASSERT_TRUE(CreateDirectoryW(WideAt("a").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(WideAt("b").c_str(), nullptr));
     MakeFile("f");
-    ASSERT_EQ(symlink(At("f").c_str(), At("fl").c_str()), 0);
+    fs::create_symlink(At("f"), At("fl"));
 
     EXPECT_TRUE(IsExistingFolder(WideAt("a").c_str()));
     EXPECT_FALSE(IsExistingFolder(WideAt("f").c_str()));
@@ -211,12 +194,12 @@ TEST_F(PosixPlatform, PathsAreUtf8AndAnUnpairedSurrogateMakesNothing)
         EXPECT_FALSE(CreateDirectoryW(broken.c_str(), nullptr));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_NAME));
     }
-    EXPECT_EQ(system(("test $(ls '" + root + "' | wc -l) -eq 1").c_str()), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
 }
 
 TEST_F(PosixPlatform, APathLongerThanTheSystemTakesFailsCleanly)
 {
-    std::u16string longPath = Wide(root) + u"\\" + std::u16string(PATH_MAX, u'a');
+    std::u16string longPath = Wide(root) + u"\\" + std::u16string(4096, u'a');
     EXPECT_FALSE(CreateDirectoryW(longPath.c_str(), nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILENAME_EXCED_RANGE));
 }
