@@ -201,6 +201,9 @@ class OnWine(unittest.TestCase):
         with_arguments = self.run_savelink("/?", "--force", "C:\\elsewhere")
         self.assertEqual(with_arguments, plain)
         self.assertHonest(*with_arguments)
+        # From an empty roaming folder, both trees are made.
+        self.assertTrue(os.path.isdir(self.target))
+        self.assertTrue(os.path.isdir(self.link))
 
     def link_as_windows_sees_it(self):
         return "\\Milestone\\Corvandelhurst Rally EV\\Saves"
