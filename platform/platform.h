@@ -9,7 +9,9 @@
 
 #include <stddef.h>
 
-#ifdef _WIN32
+// SAVELINK_FAKE_PLATFORM: the logic built for Windows over the tests' fake,
+// which must see our declarations, not the system's imported ones.
+#if defined(_WIN32) && !defined(SAVELINK_FAKE_PLATFORM)
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -24,21 +26,29 @@
 #define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2
 #endif
 
-#else  // not _WIN32
+#else  // not _WIN32, or over the fake
 
 // UTF-16 code units, as on Windows.
+#ifdef _WIN32
+typedef wchar_t WCHAR;
+#define WIDE(text) L##text
+#else
 typedef char16_t WCHAR;
+#define WIDE(text) u##text
+#endif
 typedef int BOOL;
 typedef unsigned char BOOLEAN;
 typedef unsigned int DWORD;
 typedef void* HWND;
 typedef void* LPSECURITY_ATTRIBUTES;
 
-#define WIDE(text) u##text
-
+#ifndef FALSE
 #define FALSE 0
 #define TRUE 1
+#endif
+#ifndef MAX_PATH
 #define MAX_PATH 260
+#endif
 #define CSIDL_APPDATA 0x001A
 #define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1
 #define SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE 0x2
@@ -65,6 +75,7 @@ typedef void* LPSECURITY_ATTRIBUTES;
 #define ERROR_DIRECTORY 267
 #define ERROR_PRIVILEGE_NOT_HELD 1314
 #define ERROR_CANT_RESOLVE_FILENAME 1921
+#define ERROR_INVALID_REPARSE_DATA 4392
 
 BOOL SHGetSpecialFolderPathW(HWND owner, WCHAR* path, int folder, BOOL create);
 BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES attributes);

@@ -2,99 +2,137 @@
 // directly (SHGetSpecialFolderPathW, CreateDirectoryW, RemoveDirectoryW,
 // CreateSymbolicLinkW, GetLastError) are the platform's.
 #include "platform/platform.h"
+#include "platform/junction_data.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <winioctl.h>
 
-// Opens whatever path leads to, through any links, as the folder it is.
-static int GetFolderInformation(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* information)
+// Read attributes is the least access that answers the questions below;
+// anyone who may list a folder has it. Backup semantics are what let
+// CreateFileW open a folder at all.
+static HANDLE OpenForQuery(const WCHAR* path, DWORD flags)
 {
-    // Backup semantics are what let CreateFileW open a folder at all.
-    HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    int ok;
-    if (handle == INVALID_HANDLE_VALUE)
-        return 0;
-    ok = GetFileInformationByHandle(handle, information) &&
-         (information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    CloseHandle(handle);
-    return ok;
+    return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, NULL);
+}
+
+static int IsFolderHandle(HANDLE handle)
+{
+    FILE_BASIC_INFO basic;
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 int IsExistingFolder(const WCHAR* path)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    return GetFolderInformation(path, &information);
-}
-
-// The volume serial number and file index name a folder however it is reached.
-int IsSameFolder(const WCHAR* first, const WCHAR* second)
-{
-    BY_HANDLE_FILE_INFORMATION a;
-    BY_HANDLE_FILE_INFORMATION b;
-    return GetFolderInformation(first, &a) && GetFolderInformation(second, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-}
-
-// FindFirstFileW reports the entry itself, not what it leads to, and gives
-// its reparse tag in dwReserved0.
-int IsDirectoryLink(const WCHAR* path)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW(path, &data);
-    if (search == INVALID_HANDLE_VALUE)
+    HANDLE handle = OpenForQuery(path, 0);
+    int folder;
+    if (handle == INVALID_HANDLE_VALUE)
         return 0;
-    FindClose(search);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-           (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+    folder = IsFolderHandle(handle);
+    CloseHandle(handle);
+    return folder;
 }
 
-// The mount-point form of the reparse data a junction carries. The SDK keeps
-// this layout in a driver header, so it is spelled out here.
-struct JunctionData {
-    DWORD reparseTag;
-    WORD reparseDataLength;
-    WORD reserved;
-    WORD substituteNameOffset;
-    WORD substituteNameLength;
-    WORD printNameOffset;
-    WORD printNameLength;
-    WCHAR pathBuffer[2 * MAX_PATH + 8];
+// What names a folder however it is reached: the volume serial number and
+// the 128-bit file id. The 64-bit index is not unique on ReFS, so it is
+// used only where the file system knows no FileIdInfo.
+struct FolderIdentity {
+    ULONGLONG volume;
+    unsigned char id[16];
 };
 
-#define JUNCTION_HEADER_SIZE 8  // tag, data length, reserved
+static int GetFolderIdentity(HANDLE handle, struct FolderIdentity* identity)
+{
+    FILE_ID_INFO idInfo;
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD error;
+    size_t i;
+    int nonzero = 0;
+
+    memset(identity, 0, sizeof *identity);
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &idInfo, sizeof idInfo)) {
+        identity->volume = idInfo.VolumeSerialNumber;
+        memcpy(identity->id, idInfo.FileId.Identifier, sizeof identity->id);
+    } else {
+        error = GetLastError();
+        if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+            error != ERROR_INVALID_FUNCTION)
+            return 0;
+        if (!GetFileInformationByHandle(handle, &information))
+            return 0;
+        identity->volume = information.dwVolumeSerialNumber;
+        memcpy(identity->id, &information.nFileIndexLow, sizeof information.nFileIndexLow);
+        memcpy(identity->id + 4, &information.nFileIndexHigh, sizeof information.nFileIndexHigh);
+    }
+    // Some redirected drives answer with no id at all; such an answer
+    // cannot tell two folders apart.
+    for (i = 0; i < sizeof identity->id; ++i)
+        nonzero |= identity->id[i];
+    return nonzero != 0;
+}
+
+// Both handles stay open while comparing, so that neither name can be
+// given to another folder in between.
+int IsSameFolder(const WCHAR* first, const WCHAR* second)
+{
+    struct FolderIdentity a;
+    struct FolderIdentity b;
+    HANDLE one = OpenForQuery(first, 0);
+    HANDLE two = OpenForQuery(second, 0);
+    int same = one != INVALID_HANDLE_VALUE && two != INVALID_HANDLE_VALUE && IsFolderHandle(one) &&
+               IsFolderHandle(two) && GetFolderIdentity(one, &a) && GetFolderIdentity(two, &b) &&
+               a.volume == b.volume && memcmp(a.id, b.id, sizeof a.id) == 0;
+    if (one != INVALID_HANDLE_VALUE)
+        CloseHandle(one);
+    if (two != INVALID_HANDLE_VALUE)
+        CloseHandle(two);
+    return same;
+}
+
+// The entry itself, not what it leads to. A directory listing's attributes
+// may be out of date on NTFS; the entry's own are not.
+int IsDirectoryLink(const WCHAR* path)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    HANDLE handle = OpenForQuery(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    int link;
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    link = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+    CloseHandle(handle);
+    return link;
+}
 
 int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
 {
-    static const WCHAR kNtPrefix[] = L"\\??\\";
-    const size_t prefixLength = sizeof kNtPrefix / sizeof(WCHAR) - 1;
-    struct JunctionData data;
-    size_t targetLength = wcslen(target);
-    size_t substituteLength = prefixLength + targetLength;
+    WCHAR fullTarget[MAX_PATH];
+    unsigned char data[JUNCTION_DATA_CAPACITY];
+    DWORD fullLength;
+    size_t size;
     DWORD returned = 0;
     DWORD error;
     HANDLE handle;
     BOOL ok;
 
-    if (targetLength >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    // The substitute name is an NT path and is taken as it stands: Win32
+    // calls collapse "D:\\Milestone", a junction would not. The full path
+    // has every such part resolved.
+    fullLength = GetFullPathNameW(target, MAX_PATH, fullTarget, NULL);
+    if (fullLength == 0 || fullLength >= MAX_PATH) {
+        SetLastError(fullLength == 0 ? GetLastError() : (DWORD)ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    // Substitute name "\??\target", then print name "target", each ending in NUL.
-    memset(&data, 0, sizeof data);
-    memcpy(data.pathBuffer, kNtPrefix, prefixLength * sizeof(WCHAR));
-    memcpy(data.pathBuffer + prefixLength, target, targetLength * sizeof(WCHAR));
-    memcpy(data.pathBuffer + substituteLength + 1, target, targetLength * sizeof(WCHAR));
-    data.reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
-    data.substituteNameOffset = 0;
-    data.substituteNameLength = (WORD)(substituteLength * sizeof(WCHAR));
-    data.printNameOffset = (WORD)((substituteLength + 1) * sizeof(WCHAR));
-    data.printNameLength = (WORD)(targetLength * sizeof(WCHAR));
-    data.reparseDataLength =
-        (WORD)(4 * sizeof(WORD) + (substituteLength + 1 + targetLength + 1) * sizeof(WCHAR));
+    size = BuildJunctionData(fullTarget, data, sizeof data);
+    if (size == 0) {
+        // A network share or any path without a drive letter.
+        SetLastError(ERROR_INVALID_REPARSE_DATA);
+        return 0;
+    }
 
     if (!CreateDirectoryW(link, NULL))
         return 0;
@@ -106,8 +144,7 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
         SetLastError(error);
         return 0;
     }
-    ok = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data,
-                         (DWORD)(JUNCTION_HEADER_SIZE + data.reparseDataLength), NULL, 0, &returned, NULL);
+    ok = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data, (DWORD)size, NULL, 0, &returned, NULL);
     error = GetLastError();
     CloseHandle(handle);
     if (!ok) {
@@ -119,8 +156,10 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
     return 1;
 }
 
+#define SYSTEM_TEXT_CAPACITY 512
+
 // "error 1234", for a code the system has no text for.
-static void DescribeUnknownError(DWORD code, WCHAR* text, size_t capacity)
+static size_t DescribeUnknownError(DWORD code, WCHAR* text)
 {
     WCHAR digits[16];
     size_t count = 0;
@@ -130,28 +169,34 @@ static void DescribeUnknownError(DWORD code, WCHAR* text, size_t capacity)
         digits[count++] = (WCHAR)(L'0' + code % 10);
         code /= 10;
     } while (code != 0);
-    while (*lead != 0 && used + 1 < capacity)
+    while (*lead != 0)
         text[used++] = *lead++;
-    while (count > 0 && used + 1 < capacity)
+    while (count > 0)
         text[used++] = digits[--count];
     text[used] = 0;
+    return used;
 }
 
 void DescribeError(DWORD code, WCHAR* text, size_t capacity)
 {
-    DWORD length;
+    WCHAR words[SYSTEM_TEXT_CAPACITY];
+    size_t length;
     if (capacity == 0)
         return;
-    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0,
-                            text, (DWORD)capacity, NULL);
-    if (length == 0 || length >= capacity) {
-        DescribeUnknownError(code, text, capacity);
-        return;
-    }
+    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0, words,
+                            SYSTEM_TEXT_CAPACITY, NULL);
+    if (length == 0 || length >= SYSTEM_TEXT_CAPACITY)
+        length = DescribeUnknownError(code, words);
     // System texts end in ".\r\n"; the message goes on after them.
-    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
-                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+    while (length > 0 && (words[length - 1] == L'\r' || words[length - 1] == L'\n' ||
+                          words[length - 1] == L' ' || words[length - 1] == L'.'))
         --length;
+    if (length > capacity - 1)
+        length = capacity - 1;
+    // A cut never leaves half a surrogate pair.
+    if (length > 0 && words[length - 1] >= 0xD800 && words[length - 1] <= 0xDBFF)
+        --length;
+    memcpy(text, words, length * sizeof(WCHAR));
     text[length] = 0;
 }
 
@@ -161,8 +206,11 @@ void WriteStandardOutput(const char* text, size_t length)
     fflush(stdout);
 }
 
+#define ERROR_TEXT_CHUNK 512
+
 // A console shows wide text as it is; a pipe or a file gets UTF-8, which a
-// console's code page would otherwise mangle.
+// console's code page would otherwise mangle, with CRLF line ends as the C
+// runtime gives standard output.
 void WriteErrorText(const WCHAR* text)
 {
     HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
@@ -178,15 +226,31 @@ void WriteErrorText(const WCHAR* text)
         return;
     }
     while (length > 0) {
-        char bytes[2048];
-        size_t chunk = length < 512 ? length : 512;
-        int count;
+        // At most 3 bytes a unit, and one more for a CR.
+        char bytes[4 * ERROR_TEXT_CHUNK];
+        size_t chunk = length < ERROR_TEXT_CHUNK ? length : ERROR_TEXT_CHUNK;
+        size_t used = 0;
+        size_t i;
         // Never split a surrogate pair between two chunks.
         if (chunk < length && text[chunk - 1] >= 0xD800 && text[chunk - 1] <= 0xDBFF)
             --chunk;
-        count = WideCharToMultiByte(CP_UTF8, 0, text, (int)chunk, bytes, (int)sizeof bytes, NULL, NULL);
-        if (count > 0)
-            WriteFile(handle, bytes, (DWORD)count, &written, NULL);
+        for (i = 0; i < chunk; ++i) {
+            size_t run = i;
+            int count;
+            while (run < chunk && text[run] != L'\n')
+                ++run;
+            count = WideCharToMultiByte(CP_UTF8, 0, text + i, (int)(run - i), bytes + used,
+                                        (int)(sizeof bytes - used), NULL, NULL);
+            if (count > 0)
+                used += (size_t)count;
+            if (run < chunk) {
+                bytes[used++] = '\r';
+                bytes[used++] = '\n';
+            }
+            i = run;
+        }
+        if (used > 0)
+            WriteFile(handle, bytes, (DWORD)used, &written, NULL);
         text += chunk;
         length -= chunk;
     }

@@ -26,11 +26,15 @@ ctest --test-dir build-sanitize --output-on-failure
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 (cd build-windows && cpack >/dev/null)
+# The test programs for Windows, with the posix-thread MinGW that GoogleTest needs.
+cmake --preset windows-tests >/dev/null
+cmake --build --preset windows-tests --target savelink_logic_tests savelink_platform_tests
 version=$(sed -n 's/^project(savelink VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 # Every test of the ordinary build, with the Windows program's on Wine.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSAVELINK_WERROR=ON \
   -DSAVELINK_WINDOWS_EXE="$PWD/build-windows/savelink.exe" \
-  -DSAVELINK_WINDOWS_ZIP="$PWD/build-windows/savelink-$version-win64.zip" >/dev/null
+  -DSAVELINK_WINDOWS_ZIP="$PWD/build-windows/savelink-$version-win64.zip" \
+  -DSAVELINK_WINDOWS_TESTS_DIR="$PWD/build-windows-tests/tests" >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure

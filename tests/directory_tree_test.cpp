@@ -35,7 +35,7 @@ TEST_P(TreeCases, AttemptsEachPrefixFromIndexTwoThenTheWholePath)
     fake::Reset();
     for (const std::u16string& folder : c.existing)
         fake::AddFolder(folder);
-    std::u16string callerText = c.path;
+    fake::WideText callerText = fake::Wide(c.path);
 
     int result = CreateDirectoryTree(callerText.c_str());
 
@@ -48,7 +48,7 @@ TEST_P(TreeCases, AttemptsEachPrefixFromIndexTwoThenTheWholePath)
     }
     for (const std::u16string& folder : c.madeFolders)
         EXPECT_TRUE(fake::IsFolder(folder)) << fake::Utf8(folder);
-    EXPECT_EQ(callerText, c.path) << "the caller's text was written";
+    EXPECT_EQ(fake::Text(callerText.c_str()), c.path) << "the caller's text was written";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,12 +111,12 @@ TEST(CreateDirectoryTree, LongestPathThatFitsIsWorkedOnAndOneMoreUnitIsRefused)
 {
     fake::Reset();
     std::u16string fits = u"C:\\" + std::u16string(TREE_PATH_CAPACITY - 1 - 3, u'a');
-    EXPECT_EQ(CreateDirectoryTree(fits.c_str()), 1);
+    EXPECT_EQ(CreateDirectoryTree(fake::Wide(fits).c_str()), 1);
     EXPECT_EQ(Attempts().size(), 1u);
 
     fake::Reset();
     std::u16string tooLong = fits + u"a";
-    EXPECT_EQ(CreateDirectoryTree(tooLong.c_str()), 0);
+    EXPECT_EQ(CreateDirectoryTree(fake::Wide(tooLong).c_str()), 0);
     EXPECT_TRUE(fake::g.calls.empty());
 }
 
@@ -135,7 +135,7 @@ TEST(CreateDirectoryTree, GoesOnWhenEveryCallFails)
 {
     fake::Reset();
     fake::g.failures.push_back({"CreateDirectoryW", 0, ERROR_ACCESS_DENIED});
-    EXPECT_EQ(CreateDirectoryTree(u"C:\\a\\b"), 0);
+    EXPECT_EQ(CreateDirectoryTree(WIDE("C:\\a\\b")), 0);
     EXPECT_EQ(Attempts(), (std::vector<std::string>{"CreateDirectoryW C:\\a\\b", "CreateDirectoryW C:",
                                                     "CreateDirectoryW C:\\a", "CreateDirectoryW C:\\a\\b"}));
     EXPECT_FALSE(fake::Exists(u"C:\\a"));

@@ -8,6 +8,19 @@ State g;
 
 static DWORD g_lastError = ERROR_SUCCESS;
 
+std::u16string Text(const WCHAR* text)
+{
+    std::u16string units;
+    for (; *text != 0; ++text)
+        units += char16_t(*text);
+    return units;
+}
+
+WideText Wide(const std::u16string& text)
+{
+    return WideText(text.begin(), text.end());
+}
+
 std::string Utf8(const std::u16string& text)
 {
     std::string out;
@@ -207,14 +220,15 @@ BOOL SHGetSpecialFolderPathW(HWND, WCHAR* path, int folder, BOOL create)
         return FALSE;
     // The documented contract: the buffer holds MAX_PATH units.
     size_t length = g.roaming.size() < MAX_PATH ? g.roaming.size() : MAX_PATH - 1;
-    memcpy(path, g.roaming.data(), length * sizeof(WCHAR));
+    for (size_t i = 0; i < length; ++i)
+        path[i] = WCHAR(g.roaming[i]);
     path[length] = 0;
     return TRUE;
 }
 
 BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
 {
-    std::u16string key(path);
+    std::u16string key = Text(path);
     if (g.observeDirectoryAttempt != nullptr)
         g.observeDirectoryAttempt(path);
     else
@@ -235,7 +249,7 @@ BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
 
 BOOL RemoveDirectoryW(const WCHAR* path)
 {
-    std::u16string key(path);
+    std::u16string key = Text(path);
     if (Record("RemoveDirectoryW", Utf8(key)))
         return FALSE;
     if (Pretends())
@@ -253,8 +267,8 @@ BOOL RemoveDirectoryW(const WCHAR* path)
 
 BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags)
 {
-    std::u16string key(link);
-    if (Record("CreateSymbolicLinkW", Utf8(key) + " -> " + Utf8(target) + " " + std::to_string(flags)))
+    std::u16string key = Text(link);
+    if (Record("CreateSymbolicLinkW", Utf8(key) + " -> " + Utf8(Text(target)) + " " + std::to_string(flags)))
         return FALSE;
     if (Pretends())
         return TRUE;
@@ -270,14 +284,14 @@ BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags)
         return Fail(ERROR_ALREADY_EXISTS);
     if (!ParentIsFolder(key))
         return Fail(ERROR_PATH_NOT_FOUND);
-    AddLink(key, target);
+    AddLink(key, Text(target));
     return TRUE;
 }
 
 int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
 {
-    std::u16string key(link);
-    if (Record("CreateDirectoryJunction", Utf8(key) + " -> " + Utf8(target)))
+    std::u16string key = Text(link);
+    if (Record("CreateDirectoryJunction", Utf8(key) + " -> " + Utf8(Text(target))))
         return 0;
     if (Pretends())
         return TRUE;
@@ -287,31 +301,31 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
         return Fail(ERROR_PATH_NOT_FOUND);
     if (!g.rules.junctions)
         return Fail(ERROR_INVALID_FUNCTION);
-    AddLink(key, target, true);
+    AddLink(key, Text(target), true);
     return 1;
 }
 
 int IsExistingFolder(const WCHAR* path)
 {
-    if (Record("IsExistingFolder", Utf8(path)))
+    if (Record("IsExistingFolder", Utf8(Text(path))))
         return 0;
-    const Entry* entry = Resolve(path, nullptr);
+    const Entry* entry = Resolve(Text(path), nullptr);
     return entry != nullptr && entry->kind == Kind::Folder;
 }
 
 int IsDirectoryLink(const WCHAR* path)
 {
-    if (Record("IsDirectoryLink", Utf8(path)))
+    if (Record("IsDirectoryLink", Utf8(Text(path))))
         return 0;
-    auto found = g.entries.find(path);
+    auto found = g.entries.find(Text(path));
     return found != g.entries.end() && found->second.kind == Kind::Link;
 }
 
 int IsSameFolder(const WCHAR* first, const WCHAR* second)
 {
-    if (Record("IsSameFolder", Utf8(first) + " = " + Utf8(second)))
+    if (Record("IsSameFolder", Utf8(Text(first)) + " = " + Utf8(Text(second))))
         return 0;
-    return OpenSameFolder(first, second);
+    return OpenSameFolder(Text(first), Text(second));
 }
 
 void DescribeError(DWORD code, WCHAR* text, size_t capacity)
@@ -332,7 +346,7 @@ void WriteStandardOutput(const char* text, size_t length)
 void WriteErrorText(const WCHAR* text)
 {
     if (!Record("WriteErrorText"))
-        g.errorOutput += Utf8(text);
+        g.errorOutput += Utf8(Text(text));
 }
 
 int RunCommandLine(const char* commandLine)

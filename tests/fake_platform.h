@@ -77,6 +77,12 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix);
 
 std::string Utf8(const std::u16string& text);
 
+// The tests write paths as UTF-16 literals; the platform's WCHAR is
+// char16_t on Linux and wchar_t on Windows. These copy unit for unit.
+typedef std::basic_string<WCHAR> WideText;
+std::u16string Text(const WCHAR* text);
+WideText Wide(const std::u16string& text);
+
 }  // namespace fake
 
 #endif  // SAVELINK_FAKE_PLATFORM_H

@@ -205,6 +205,22 @@ class OnWine(unittest.TestCase):
         self.assertTrue(os.path.isdir(self.target))
         self.assertTrue(os.path.isdir(self.link))
 
+    def test_second_run_with_a_link_standing_reports_fixed_and_removes_nothing(self):
+        # Wine makes no links, but shows a Unix link as the folder it leads
+        # to: both names then open one folder, as after a first run on Windows.
+        save = os.path.join(self.target, "slot1.sav")
+        self.write(save, "progress")
+        os.makedirs(os.path.dirname(self.link))
+        os.symlink(self.target, self.link)
+
+        status, out, err = self.run_savelink()
+
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith(FIXED), out)
+        self.assertTrue(os.path.islink(self.link))
+        self.assertEqual(os.readlink(self.link), self.target)
+        self.assertEqual(self.read(save), "progress")
+
     def link_as_windows_sees_it(self):
         return "\\Milestone\\Corvandelhurst Rally EV\\Saves"
 
