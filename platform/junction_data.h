@@ -22,4 +22,11 @@
 // capacity. Multi-byte fields are little-endian on every host.
 size_t BuildJunctionData(const WCHAR* target, unsigned char* buffer, size_t capacity);
 
+#ifdef _WIN32
+// The same for the full path of target, as GetFullPathNameW gives it: a
+// doubled separator or a "." or ".." becomes the path Windows means. Sets
+// ERROR_INVALID_REPARSE_DATA when that path cannot be a junction's.
+size_t BuildJunctionDataForFolder(const WCHAR* target, unsigned char* buffer, size_t capacity);
+#endif
+
 #endif  // SAVELINK_JUNCTION_DATA_H

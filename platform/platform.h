@@ -67,6 +67,8 @@ typedef void* LPSECURITY_ATTRIBUTES;
 #define ERROR_NOT_SUPPORTED 50
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_INVALID_NAME 123
 #define ERROR_DIR_NOT_EMPTY 145
 #define ERROR_BUSY 170
@@ -83,6 +85,7 @@ BOOL RemoveDirectoryW(const WCHAR* path);
 BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags);
 DWORD GetLastError(void);
 void SetLastError(DWORD code);
+void Sleep(DWORD milliseconds);
 
 #endif  // _WIN32
 
@@ -93,6 +96,13 @@ int IsExistingFolder(const WCHAR* path);
 
 // Nonzero when path itself is a symbolic link or a junction; never follows it.
 int IsDirectoryLink(const WCHAR* path);
+
+// Nonzero only when path leads to a folder that certainly holds nothing.
+int IsEmptyFolder(const WCHAR* path);
+
+// The full path of the folder that path leads to, through any links, in
+// destination; 0 when there is none or it does not fit capacity.
+int GetLinkDestination(const WCHAR* path, WCHAR* destination, size_t capacity);
 
 // Nonzero when both paths open one and the same folder.
 int IsSameFolder(const WCHAR* first, const WCHAR* second);

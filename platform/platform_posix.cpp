@@ -8,7 +8,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -291,6 +293,44 @@ int IsSameFolder(const WCHAR* first, const WCHAR* second)
     if (stat(nativeFirst, &a) != 0 || stat(nativeSecond, &b) != 0)
         return 0;
     return S_ISDIR(a.st_mode) && S_ISDIR(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int IsEmptyFolder(const WCHAR* path)
+{
+    char native[PATH_MAX];
+    DIR* folder;
+    struct dirent* entry;
+    int empty = 1;
+    if (!NativePath(path, native, sizeof native) || (folder = opendir(native)) == NULL)
+        return 0;
+    errno = 0;
+    while (empty && (entry = readdir(folder)) != NULL)
+        empty = strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0;
+    // A listing cut short by an error proves nothing.
+    if (errno != 0)
+        empty = 0;
+    closedir(folder);
+    return empty;
+}
+
+int GetLinkDestination(const WCHAR* path, WCHAR* destination, size_t capacity)
+{
+    char native[PATH_MAX];
+    char reached[PATH_MAX];
+    if (!NativePath(path, native, sizeof native))
+        return 0;
+    if (realpath(native, reached) == NULL)
+        return FailWithErrno();
+    return WidePath(reached, destination, capacity);
+}
+
+void Sleep(DWORD milliseconds)
+{
+    struct timespec wait;
+    wait.tv_sec = (time_t)(milliseconds / 1000);
+    wait.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
 }
 
 // Junctions are an NTFS feature; this system has none.

@@ -2,6 +2,7 @@
 // directly (SHGetSpecialFolderPathW, CreateDirectoryW, RemoveDirectoryW,
 // CreateSymbolicLinkW, GetLastError) are the platform's.
 #include "platform/platform.h"
+#include "platform/folder_identity.h"
 #include "platform/junction_data.h"
 
 #include <stdio.h>
@@ -36,21 +37,67 @@ int IsExistingFolder(const WCHAR* path)
     return folder;
 }
 
+int IsEmptyFolder(const WCHAR* path)
+{
+    WCHAR pattern[MAX_PATH + 2];
+    WIN32_FIND_DATAW data;
+    HANDLE search;
+    size_t length = wcslen(path);
+    int empty = 1;
+
+    if (length + 3 > sizeof pattern / sizeof pattern[0] || !IsExistingFolder(path))
+        return 0;
+    memcpy(pattern, path, length * sizeof(WCHAR));
+    memcpy(pattern + length, L"\\*", 3 * sizeof(WCHAR));
+    search = FindFirstFileW(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        empty = wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0;
+    } while (empty && FindNextFileW(search, &data));
+    // A listing cut short by an error proves nothing.
+    if (empty && GetLastError() != ERROR_NO_MORE_FILES)
+        empty = 0;
+    FindClose(search);
+    return empty;
+}
+
+// The final path comes as "\\?\C:\..." or "\\?\UNC\server\..."; a
+// player reads it without the prefix.
+int GetLinkDestination(const WCHAR* path, WCHAR* destination, size_t capacity)
+{
+    WCHAR final[MAX_PATH + 8];
+    const WCHAR* shown = final;
+    HANDLE handle = OpenForQuery(path, 0);
+    DWORD length;
+    size_t shownLength;
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    length = GetFinalPathNameByHandleW(handle, final, sizeof final / sizeof final[0], FILE_NAME_NORMALIZED);
+    CloseHandle(handle);
+    if (length == 0 || length >= sizeof final / sizeof final[0])
+        return 0;
+    if (wcsncmp(final, L"\\\\?\\UNC\\", 8) == 0) {
+        shown = final + 6;
+        final[6] = L'\\';
+    } else if (wcsncmp(final, L"\\\\?\\", 4) == 0) {
+        shown = final + 4;
+    }
+    shownLength = wcslen(shown);
+    if (shownLength + 1 > capacity)
+        return 0;
+    memcpy(destination, shown, (shownLength + 1) * sizeof(WCHAR));
+    return 1;
+}
+
 // What names a folder however it is reached: the volume serial number and
 // the 128-bit file id. The 64-bit index is not unique on ReFS, so it is
 // used only where the file system knows no FileIdInfo.
-struct FolderIdentity {
-    ULONGLONG volume;
-    unsigned char id[16];
-};
-
 static int GetFolderIdentity(HANDLE handle, struct FolderIdentity* identity)
 {
     FILE_ID_INFO idInfo;
     BY_HANDLE_FILE_INFORMATION information;
     DWORD error;
-    size_t i;
-    int nonzero = 0;
 
     memset(identity, 0, sizeof *identity);
     if (GetFileInformationByHandleEx(handle, FileIdInfo, &idInfo, sizeof idInfo)) {
@@ -67,11 +114,7 @@ static int GetFolderIdentity(HANDLE handle, struct FolderIdentity* identity)
         memcpy(identity->id, &information.nFileIndexLow, sizeof information.nFileIndexLow);
         memcpy(identity->id + 4, &information.nFileIndexHigh, sizeof information.nFileIndexHigh);
     }
-    // Some redirected drives answer with no id at all; such an answer
-    // cannot tell two folders apart.
-    for (i = 0; i < sizeof identity->id; ++i)
-        nonzero |= identity->id[i];
-    return nonzero != 0;
+    return 1;
 }
 
 // Both handles stay open while comparing, so that neither name can be
@@ -84,7 +127,7 @@ int IsSameFolder(const WCHAR* first, const WCHAR* second)
     HANDLE two = OpenForQuery(second, 0);
     int same = one != INVALID_HANDLE_VALUE && two != INVALID_HANDLE_VALUE && IsFolderHandle(one) &&
                IsFolderHandle(two) && GetFolderIdentity(one, &a) && GetFolderIdentity(two, &b) &&
-               a.volume == b.volume && memcmp(a.id, b.id, sizeof a.id) == 0;
+               IsSameFolderIdentity(&a, &b);
     if (one != INVALID_HANDLE_VALUE)
         CloseHandle(one);
     if (two != INVALID_HANDLE_VALUE)
@@ -108,32 +151,36 @@ int IsDirectoryLink(const WCHAR* path)
     return link;
 }
 
-int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
+// The substitute name is an NT path and is taken as it stands: Win32 calls
+// collapse "D:\\Milestone", a junction would not. The full path has every
+// such part resolved.
+size_t BuildJunctionDataForFolder(const WCHAR* target, unsigned char* buffer, size_t capacity)
 {
     WCHAR fullTarget[MAX_PATH];
-    unsigned char data[JUNCTION_DATA_CAPACITY];
-    DWORD fullLength;
+    DWORD fullLength = GetFullPathNameW(target, MAX_PATH, fullTarget, NULL);
     size_t size;
+    if (fullLength == 0 || fullLength >= MAX_PATH) {
+        SetLastError(fullLength == 0 ? GetLastError() : (DWORD)ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    size = BuildJunctionData(fullTarget, buffer, capacity);
+    // A network share or any path without a drive letter.
+    if (size == 0)
+        SetLastError(ERROR_INVALID_REPARSE_DATA);
+    return size;
+}
+
+int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
+{
+    unsigned char data[JUNCTION_DATA_CAPACITY];
+    size_t size = BuildJunctionDataForFolder(target, data, sizeof data);
     DWORD returned = 0;
     DWORD error;
     HANDLE handle;
     BOOL ok;
 
-    // The substitute name is an NT path and is taken as it stands: Win32
-    // calls collapse "D:\\Milestone", a junction would not. The full path
-    // has every such part resolved.
-    fullLength = GetFullPathNameW(target, MAX_PATH, fullTarget, NULL);
-    if (fullLength == 0 || fullLength >= MAX_PATH) {
-        SetLastError(fullLength == 0 ? GetLastError() : (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    if (size == 0)
         return 0;
-    }
-    size = BuildJunctionData(fullTarget, data, sizeof data);
-    if (size == 0) {
-        // A network share or any path without a drive letter.
-        SetLastError(ERROR_INVALID_REPARSE_DATA);
-        return 0;
-    }
-
     if (!CreateDirectoryW(link, NULL))
         return 0;
     handle = CreateFileW(link, GENERIC_WRITE, 0, NULL, OPEN_EXISTING,

@@ -97,8 +97,9 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(os.listdir(self.h.home), [])
 
     def test_a_home_too_long_for_the_paths_changes_nothing(self):
-        # 218 units of roaming folder leave room for the longer path; 219 do not.
-        for length, fits in ((218, True), (219, False)):
+        # A folder path may have 247 units; the longer save path adds 41 to
+        # the roaming folder, so 206 units fit and 207 do not.
+        for length, fits in ((206, True), (207, False)):
             base = os.path.join(self.h.root, "b%d" % length)
             config = base + "/" + "c" * (length - len(base) - 1)
             os.makedirs(config)

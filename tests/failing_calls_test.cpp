@@ -153,6 +153,8 @@ TEST_P(FailingCalls, NoRunClaimsAFixThatIsNotThereOrRemovesMoreThanAnEmptyFolder
                 EXPECT_TRUE(fake::CallsStartingWith("WriteStandardOutput").empty()) << where;
             }
             EXPECT_EQ(fake::g.calls.back(), "RunCommandLine pause") << where;
+            // Elevating as a standard user would run savelink for another account.
+            EXPECT_EQ(fake::g.errorOutput.find("administrator"), std::string::npos) << where;
         }
     }
     EXPECT_GT(runs, 0);

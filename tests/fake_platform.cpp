@@ -102,6 +102,8 @@ static const Entry* Resolve(const std::u16string& path, std::u16string* reached)
         auto found = g.entries.find(current);
         if (found == g.entries.end())
             return nullptr;
+        if (found->second.kind == Kind::Link && !found->second.junction && !g.rules.followsSymbolicLinks)
+            return nullptr;
         if (found->second.kind != Kind::Link) {
             if (reached != nullptr)
                 *reached = current;
@@ -239,6 +241,8 @@ BOOL CreateDirectoryW(const WCHAR* path, LPSECURITY_ATTRIBUTES)
         return TRUE;
     if (Exists(key))
         return Fail(ERROR_ALREADY_EXISTS);
+    if (g.refusedFolders.count(key) != 0)
+        return Fail(g.refusedFolders[key]);
     if (Parent(key).empty())
         return Fail(ERROR_ACCESS_DENIED);  // a drive or server name
     if (!ParentIsFolder(key))
@@ -295,6 +299,10 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
         return 0;
     if (Pretends())
         return TRUE;
+    // Only a local drive path can be a junction's target.
+    std::u16string to = Text(target);
+    if (to.size() < 3 || to[1] != u':' || to[2] != u'\\' || !((to[0] >= u'A' && to[0] <= u'Z') || (to[0] >= u'a' && to[0] <= u'z')))
+        return Fail(ERROR_INVALID_REPARSE_DATA);
     if (Exists(key))
         return Fail(ERROR_ALREADY_EXISTS);
     if (!ParentIsFolder(key))
@@ -319,6 +327,32 @@ int IsDirectoryLink(const WCHAR* path)
         return 0;
     auto found = g.entries.find(Text(path));
     return found != g.entries.end() && found->second.kind == Kind::Link;
+}
+
+int IsEmptyFolder(const WCHAR* path)
+{
+    if (Record("IsEmptyFolder", Utf8(Text(path))))
+        return 0;
+    std::u16string reached;
+    const Entry* entry = Resolve(Text(path), &reached);
+    return entry != nullptr && entry->kind == Kind::Folder && !HasChildren(reached);
+}
+
+int GetLinkDestination(const WCHAR* path, WCHAR* destination, size_t capacity)
+{
+    if (Record("GetLinkDestination", Utf8(Text(path))))
+        return 0;
+    std::u16string reached;
+    if (Resolve(Text(path), &reached) == nullptr || reached.size() + 1 > capacity)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    for (size_t i = 0; i <= reached.size(); ++i)
+        destination[i] = WCHAR(i < reached.size() ? reached[i] : 0);
+    return 1;
+}
+
+void Sleep(DWORD milliseconds)
+{
+    Record("Sleep", std::to_string(milliseconds));
 }
 
 int IsSameFolder(const WCHAR* first, const WCHAR* second)

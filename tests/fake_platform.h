@@ -28,6 +28,7 @@ struct LinkRules {
     bool privileged = false;  // holds the right to make symbolic links
     bool junctions = true;    // the volume can hold junctions
     bool symlinkReportsSuccessButMakesNothing = false;  // as Wine does
+    bool followsSymbolicLinks = true;  // policy can turn local evaluation off
 };
 
 // Fails the occurrence-th call of operation (1-based; 0 for every call).
@@ -43,6 +44,7 @@ struct State {
     bool roamingLookupFails = false;
     LinkRules rules;
     std::vector<Failure> failures;
+    std::map<std::u16string, DWORD> refusedFolders;  // CreateDirectoryW fails there
     int failCallNumber = 0;  // fails the N-th recorded call of any kind
     DWORD failCallError = ERROR_ACCESS_DENIED;
     bool failCallPretends = false;  // ...by reporting success and doing nothing

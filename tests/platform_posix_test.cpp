@@ -175,6 +175,23 @@ TEST_F(PosixPlatform, FolderQueriesTellFoldersFromFilesAndLinks)
     EXPECT_FALSE(IsSameFolder(WideAt("f").c_str(), WideAt("fl").c_str())) << "files are no folders";
 }
 
+TEST_F(PosixPlatform, EmptyFoldersAndWhereALinkLeads)
+{
+    fs::create_directories(At("full/inner"));
+    fs::create_directory(At("empty"));
+    MakeFile("f");
+    fs::create_directory_symlink(At("full"), At("link"));
+    EXPECT_TRUE(IsEmptyFolder(WideAt("empty").c_str()));
+    for (const char* name : {"full", "link", "f", "none"})
+        EXPECT_FALSE(IsEmptyFolder(WideAt(name).c_str())) << name;
+
+    WCHAR destination[MAX_PATH];
+    ASSERT_TRUE(GetLinkDestination(WideAt("link").c_str(), destination, MAX_PATH));
+    EXPECT_EQ(std::u16string(destination), Wide(fs::canonical(At("full")).string()));
+    EXPECT_FALSE(GetLinkDestination(WideAt("none").c_str(), destination, MAX_PATH));
+    EXPECT_FALSE(GetLinkDestination(WideAt("link").c_str(), destination, 4));
+}
+
 TEST_F(PosixPlatform, JunctionsAreNotSupportedAndLeaveNothing)
 {
     EXPECT_FALSE(CreateDirectoryJunction(WideAt("j").c_str(), WideAt("t").c_str()));

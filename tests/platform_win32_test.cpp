@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/junction_data.h"
 #include "platform/platform.h"
 
 namespace {
@@ -84,6 +85,46 @@ TEST_F(Win32Layer, AJunctionCannotLeadToANetworkShare)
         EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_REPARSE_DATA));
         EXPECT_FALSE(Exists(L"junction"));
     }
+}
+
+// A junction's substitute name is not normalised by Windows: the data must
+// be built from the path Windows means.
+TEST_F(Win32Layer, AJunctionIsBuiltFromTheFullNormalisedPath)
+{
+    std::wstring plain = At(L"folder\\Milestone");
+    struct {
+        std::wstring given;
+        std::wstring meant;
+    } cases[] = {
+        {At(L"folder\\\\Milestone"), plain},
+        {At(L"other\\..\\folder\\.\\Milestone"), plain},
+    };
+    for (const auto& c : cases) {
+        unsigned char built[JUNCTION_DATA_CAPACITY];
+        unsigned char expected[JUNCTION_DATA_CAPACITY];
+        size_t size = BuildJunctionDataForFolder(c.given.c_str(), built, sizeof built);
+        size_t expectedSize = BuildJunctionData(c.meant.c_str(), expected, sizeof expected);
+        ASSERT_NE(expectedSize, 0u);
+        ASSERT_EQ(size, expectedSize);
+        EXPECT_EQ(memcmp(built, expected, size), 0);
+    }
+}
+
+TEST_F(Win32Layer, EmptyFoldersAndWhereALinkLeads)
+{
+    EXPECT_TRUE(CreateDirectoryW(At(L"empty").c_str(), nullptr));
+    EXPECT_TRUE(CreateDirectoryW(At(L"full").c_str(), nullptr));
+    EXPECT_TRUE(CreateDirectoryW(At(L"full\\inner").c_str(), nullptr));
+    EXPECT_EQ(IsEmptyFolder(At(L"empty").c_str()), 1);
+    EXPECT_EQ(IsEmptyFolder(At(L"full").c_str()), 0);
+    EXPECT_EQ(IsEmptyFolder(At(L"file").c_str()), 0);
+    EXPECT_EQ(IsEmptyFolder(At(L"missing").c_str()), 0);
+
+    WCHAR destination[MAX_PATH];
+    ASSERT_TRUE(GetLinkDestination(At(L"folder").c_str(), destination, MAX_PATH));
+    EXPECT_EQ(_wcsicmp(destination, At(L"folder").c_str()), 0) << std::string(destination, destination + wcslen(destination));
+    EXPECT_FALSE(GetLinkDestination(At(L"missing").c_str(), destination, MAX_PATH));
+    EXPECT_FALSE(GetLinkDestination(At(L"folder").c_str(), destination, 4));
 }
 
 std::wstring Describe(DWORD code, size_t capacity)

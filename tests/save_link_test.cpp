@@ -178,13 +178,27 @@ TEST_F(SaveLinkRun, AFileAtTheTargetPathGetsNoLinkAndTheLinkFolderComesBack)
     EXPECT_NE(fake::g.errorOutput.find(U(kTarget) + " is not a folder"), std::string::npos);
 }
 
-TEST_F(SaveLinkRun, ALinkThatLedElsewhereIsReplacedAndWhatItLedToIsKept)
+// For the game, a link to a folder that holds saves holds saves: it is the
+// player's and stays. One to an empty folder is replaced.
+TEST_F(SaveLinkRun, ALinkToAnotherFolderWithSavesIsLeftAndOneToAnEmptyFolderIsReplaced)
 {
     const std::u16string other = u"C:\\Backup\\Saves";
     fake::AddFile(other + u"\\old.sav");
     fake::AddLink(kLink, other);
-    ExpectFixed(RunSaveLink());
+
+    ExpectFailed(RunSaveLink());
+    EXPECT_TRUE(fake::IsLinkTo(kLink, other));
     EXPECT_TRUE(fake::IsFile(other + u"\\old.sav"));
+    EXPECT_TRUE(fake::CallsStartingWith("RemoveDirectoryW").empty());
+    EXPECT_EQ(fake::g.errorOutput, "savelink: " + U(kLink) + " is a link to " + U(other) +
+                                       ", which holds files, so it was left as it is. Move them into " +
+                                       U(kTarget) + " and run savelink again.\n");
+
+    SetUp();
+    fake::AddFolder(other);
+    fake::AddLink(kLink, other);
+    ExpectFixed(RunSaveLink());
+    EXPECT_TRUE(fake::IsFolder(other));
 }
 
 TEST_F(SaveLinkRun, ADanglingLinkIsReplaced)
@@ -304,14 +318,15 @@ TEST_F(SaveLinkRun, WithoutARoamingFolderNothingIsTouched)
     }
 }
 
-// The target path is the longer one: 41 units of suffix and a terminator
-// leave 218 units for the roaming folder.
+// The target path is the longer one: a folder path may have 247 units
+// (MAX_PATH less room for an 8.3 name and the terminator), and 41 units
+// of suffix leave 206 for the roaming folder.
 TEST_F(SaveLinkRun, ARoamingFolderTooLongForThePathsChangesNothing)
 {
     struct {
         size_t length;
         int status;
-    } cases[] = {{218, 0}, {219, 1}, {259, 1}};
+    } cases[] = {{206, 0}, {207, 1}, {218, 1}, {219, 1}, {259, 1}};
     for (const auto& c : cases) {
         SetUp();
         std::u16string roaming = u"C:\\" + std::u16string(c.length - 3, u'r');
@@ -340,6 +355,169 @@ TEST_F(SaveLinkRun, PathsInMessagesKeepCharactersOutsideAscii)
 
     ExpectFailed(RunSaveLink());
     EXPECT_NE(fake::g.errorOutput.find("Zo\xc3\xab \xf0\x9f\x8f\x8e"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The calls of one kind, without their arguments.
+size_t Count(const std::string& operation)
+{
+    return fake::CallsStartingWith(operation).size();
+}
+
+// Group policy can turn off the evaluation of local symbolic links: the
+// link is made but cannot be opened. A junction is followed regardless.
+TEST_F(SaveLinkRun, ASymbolicLinkWindowsWillNotFollowIsReplacedByAJunction)
+{
+    fake::g.rules.followsSymbolicLinks = false;
+
+    ExpectFixed(RunSaveLink());
+    EXPECT_TRUE(fake::g.entries[kLink].junction);
+    std::vector<std::string> steps;
+    for (const std::string& call : Steps())
+        if (call.rfind("CreateSymbolicLinkW", 0) == 0 || call.rfind("CreateDirectoryJunction", 0) == 0 ||
+            call.rfind("RemoveDirectoryW", 0) == 0)
+            steps.push_back(call.substr(0, call.find(' ')));
+    EXPECT_EQ(steps, (std::vector<std::string>{"RemoveDirectoryW", "CreateSymbolicLinkW", "RemoveDirectoryW",
+                                               "CreateDirectoryJunction"}));
+
+    // Without junctions either, nothing of ours stays and the folder is back.
+    SetUp();
+    fake::g.rules.followsSymbolicLinks = false;
+    fake::g.rules.junctions = false;
+    ExpectFailed(RunSaveLink());
+    EXPECT_TRUE(fake::IsFolder(kLink));
+    EXPECT_NE(fake::g.errorOutput.find("the empty folder there was put back"), std::string::npos);
+}
+
+// A folder removed while another program holds it open keeps its name
+// until that program lets go; making the link meanwhile is access denied.
+TEST_F(SaveLinkRun, MakingTheLinkIsRetriedForAWhileAfterTheFolderWasRemoved)
+{
+    fake::g.failures.push_back({"CreateSymbolicLinkW", 1, ERROR_ACCESS_DENIED});
+    fake::g.failures.push_back({"CreateSymbolicLinkW", 2, ERROR_ACCESS_DENIED});
+    ExpectFixed(RunSaveLink());
+    EXPECT_EQ(fake::CallsStartingWith("Sleep"), (std::vector<std::string>{"Sleep 100", "Sleep 100"}));
+
+    // About two seconds, then the honest error.
+    SetUp();
+    fake::g.failures.push_back({"CreateSymbolicLinkW", 0, ERROR_ACCESS_DENIED});
+    ExpectFailed(RunSaveLink());
+    EXPECT_EQ(Count("Sleep"), 20u);
+    EXPECT_EQ(Count("CreateSymbolicLinkW"), 21u);
+    EXPECT_TRUE(fake::IsFolder(kLink));
+    EXPECT_NE(fake::g.errorOutput.find("Close the game and any window showing that folder"), std::string::npos);
+
+    // Nothing was removed: nothing to wait for.
+    SetUp();
+    fake::g.failures.push_back({"RemoveDirectoryW", 1, ERROR_FILE_NOT_FOUND});
+    fake::g.failures.push_back({"CreateSymbolicLinkW", 0, ERROR_ACCESS_DENIED});
+    ExpectFailed(RunSaveLink());
+    EXPECT_EQ(Count("Sleep"), 0u);
+}
+
+// The advice fits the cause, names Developer Mode only where it helps, and
+// never asks for an administrator: elevating as a standard user runs
+// savelink for another account.
+struct AdviceCase {
+    const char* name;
+    void (*arrange)();
+    const char* says;
+    bool developerMode;
+};
+
+void PrintTo(const AdviceCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class Advice : public testing::TestWithParam<AdviceCase> {};
+
+TEST_P(Advice, FitsTheCause)
+{
+    const AdviceCase& c = GetParam();
+    fake::Reset();
+    fake::g.roaming = kRoaming;
+    fake::AddFolder(kRoaming);
+    c.arrange();
+
+    EXPECT_EQ(RunSaveLink(), 1);
+    const std::string& message = fake::g.errorOutput;
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    EXPECT_EQ(message.find("Developer Mode") != std::string::npos, c.developerMode) << message;
+    EXPECT_EQ(message.find("administrator"), std::string::npos) << message;
+}
+
+const std::u16string kShareRoaming = u"\\\\server\\profiles\\Pat\\AppData\\Roaming";
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, Advice,
+    testing::Values(
+        AdviceCase{"DriveWithoutLinks", [] { fake::g.rules.junctions = false; },
+                   "The drive keeps no links (a FAT or exFAT drive, or a network share), so the two Saves "
+                   "folders must be joined by hand.",
+                   false},
+        AdviceCase{"RoamingFolderOnAShare",
+                   [] {
+                       fake::g.roaming = kShareRoaming;
+                       fake::AddFolder(kShareRoaming);
+                   },
+                   "a junction cannot lead to \\\\server\\profiles\\Pat\\AppData\\Roaming\\Milestone\\"
+                   "Corvandelhurst Rally EVO\\Saves, which is not on a local drive, and the empty folder "
+                   "there was put back. Turn on Developer Mode",
+                   true},
+        AdviceCase{"FolderInUse",
+                   [] {
+                       fake::AddFolder(kLink);
+                       fake::g.failures.push_back({"RemoveDirectoryW", 0, ERROR_SHARING_VIOLATION});
+                   },
+                   " could not be replaced (error 32), so it was left as it is. Close the game and any "
+                   "window showing that folder, then run savelink again.",
+                   false},
+        AdviceCase{"NoRightToWrite",
+                   [] { fake::g.refusedFolders[kMilestone] = ERROR_ACCESS_DENIED; },
+                   "your account may not change that folder", false},
+        AdviceCase{"ShellNotLoaded",
+                   [] {
+                       fake::g.failures.push_back({"SHGetSpecialFolderPathW", 0, ERROR_MOD_NOT_FOUND});
+                   },
+                   "savelink: the Windows shell (shell32.dll in System32) could not be loaded (error 126), so "
+                   "your roaming application-data folder could not be found and nothing was changed.\n",
+                   false}),
+    [](const testing::TestParamInfo<AdviceCase>& p) { return std::string(p.param.name); });
+
+// When a folder of either tree cannot be made, the message names the first
+// path on the way that is not a folder or that refused, with the reason.
+TEST_F(SaveLinkRun, AFolderThatCannotBeMadeIsNamedWithTheRealObstacle)
+{
+    fake::AddFile(kMilestone);
+    ExpectFailed(RunSaveLink());
+    EXPECT_TRUE(fake::IsFile(kMilestone));
+    EXPECT_EQ(fake::g.errorOutput,
+              "savelink: " + U(kMilestone) + " is not a folder, so the save folders below it could not be made, "
+              "no link was made at " + U(kLink) + " and nothing there was changed. Move or rename it and run "
+              "savelink again.\n");
+
+    // Only the link side's product folder is in the way.
+    SetUp();
+    fake::AddFile(kLinkProduct);
+    ExpectFailed(RunSaveLink());
+    EXPECT_TRUE(fake::IsFolder(kTarget));
+    EXPECT_EQ(fake::g.errorOutput.rfind("savelink: " + U(kLinkProduct) + " is not a folder, so", 0), 0u)
+        << fake::g.errorOutput;
+
+    // A folder the system refuses, with its reason.
+    SetUp();
+    fake::g.refusedFolders[kTargetProduct] = ERROR_DISK_FULL;
+    ExpectFailed(RunSaveLink());
+    EXPECT_EQ(fake::g.errorOutput.rfind("savelink: the folder " + U(kTargetProduct) +
+                                            " could not be made (error 112), so no link was made at " + U(kLink) +
+                                            " and the empty folder there was put back. Make room on the drive",
+                                        0),
+              0u)
+        << fake::g.errorOutput;
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ PROGRAM = None
 FIXED = "saves fixed!!!!!!!!!!!!!!!!!!!\n"
 
 LINK_SIDE = ["nothing", "empty folder", "folder with files", "link to the target",
-             "link to a folder with files", "dangling link", "link to a file", "file"]
+             "link to a folder with files", "link to an empty folder", "dangling link", "link to a file", "file"]
 TARGET_SIDE = ["nothing", "empty folder", "folder with files", "file", "link to the link side"]
 
 
@@ -57,6 +57,9 @@ class Home:
         elif link_side == "link to a folder with files":
             self.write(os.path.join(self.elsewhere, "saves", "old.sav"), b"old progress")
             os.symlink(os.path.join(self.elsewhere, "saves"), self.link)
+        elif link_side == "link to an empty folder":
+            os.makedirs(os.path.join(self.elsewhere, "empty"))
+            os.symlink(os.path.join(self.elsewhere, "empty"), self.link)
         elif link_side == "dangling link":
             os.symlink(os.path.join(self.elsewhere, "gone"), self.link)
         elif link_side == "link to a file":
@@ -139,7 +142,9 @@ class StartingStates(unittest.TestCase):
         expected = {
             ("nothing", "nothing"): 0, ("empty folder", "folder with files"): 0,
             ("link to the target", "empty folder"): 0, ("dangling link", "nothing"): 0,
-            ("link to a folder with files", "nothing"): 0,
+            ("link to an empty folder", "nothing"): 0,
+            # The player's link leads to saves: for the game they are there.
+            ("link to a folder with files", "nothing"): 1,
             ("folder with files", "nothing"): 1, ("file", "nothing"): 1, ("link to a file", "nothing"): 1,
             ("nothing", "file"): 1,
         }
@@ -149,6 +154,25 @@ class StartingStates(unittest.TestCase):
                     h = Home(root)
                     h.arrange("folder", link_side, target_side)
                     self.assertEqual(h.run(PROGRAM).returncode, status)
+
+    def test_what_stands_in_the_way_is_named(self):
+        cases = [
+            ("file", "nothing", "{milestone} is not a folder, so the save folders below it could not be made"),
+            ("folder", "link to a folder with files",
+             "{link} is a link to {elsewhere}/saves, which holds files, so it was left as it is"),
+        ]
+        for publisher, link_side, says in cases:
+            with self.subTest(publisher=publisher, link=link_side):
+                with tempfile.TemporaryDirectory(prefix="savelink-states-") as root:
+                    h = Home(root)
+                    h.arrange(publisher, link_side, "nothing")
+                    result = h.run(PROGRAM)
+                    self.assertEqual(result.returncode, 1)
+                    expected = says.format(milestone=h.milestone, link=h.link,
+                                           elsewhere=os.path.realpath(h.elsewhere))
+                    self.assertTrue(result.stderr.startswith("savelink: " + expected), result.stderr)
+                    if link_side.startswith("link"):
+                        self.assertTrue(os.path.islink(h.link))
 
     def test_a_roaming_folder_the_user_may_not_write_to(self):
         with tempfile.TemporaryDirectory(prefix="savelink-readonly-") as root:
