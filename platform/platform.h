@@ -17,9 +17,21 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <shlobj.h>
 
 #define WIDE(text) L##text
+
+// shell32 is not imported: a DLL of that name in the program's folder (a
+// Downloads folder) would be loaded before wmain. LoadSystemLibraries
+// takes it from System32 alone, and this call goes through it.
+#ifndef CSIDL_APPDATA
+#define CSIDL_APPDATA 0x001A
+#endif
+BOOL SHGetSpecialFolderPathW(HWND owner, WCHAR* path, int folder, BOOL create);
+
+// First thing in the process: restricts the DLL search to System32 and
+// loads shell32 from there. When that fails, SHGetSpecialFolderPathW fails
+// with the loader's error.
+void LoadSystemLibraries(void);
 
 // Older SDK headers do not know the Developer Mode flag (Windows 10 1703+).
 #ifndef SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE

@@ -1,6 +1,7 @@
 // The operations of our own on Windows. The Win32 calls the program makes
-// directly (SHGetSpecialFolderPathW, CreateDirectoryW, RemoveDirectoryW,
-// CreateSymbolicLinkW, GetLastError) are the platform's.
+// directly (CreateDirectoryW, RemoveDirectoryW, CreateSymbolicLinkW,
+// GetLastError, Sleep) are the platform's; SHGetSpecialFolderPathW is
+// shell32's, reached through the copy loaded from System32.
 #include "platform/platform.h"
 #include "platform/folder_identity.h"
 #include "platform/junction_data.h"
@@ -9,6 +10,38 @@
 #include <stdlib.h>
 #include <string.h>
 #include <winioctl.h>
+
+typedef BOOL(WINAPI* SpecialFolderPathFunction)(HWND, LPWSTR, int, BOOL);
+
+static SpecialFolderPathFunction g_specialFolderPath = NULL;
+static DWORD g_shellError = ERROR_MOD_NOT_FOUND;
+
+void LoadSystemLibraries(void)
+{
+    HMODULE shell;
+    // Every later load, shell32's own dependencies and delay loads
+    // included, then comes from System32 and never from the program's folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    shell = LoadLibraryExW(L"shell32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (shell == NULL) {
+        g_shellError = GetLastError();
+        return;
+    }
+    // Through void (*)(void): the one cast of a function pointer that
+    // compilers take as deliberate.
+    g_specialFolderPath = (SpecialFolderPathFunction)(void (*)(void))GetProcAddress(shell, "SHGetSpecialFolderPathW");
+    if (g_specialFolderPath == NULL)
+        g_shellError = GetLastError();
+}
+
+BOOL SHGetSpecialFolderPathW(HWND owner, WCHAR* path, int folder, BOOL create)
+{
+    if (g_specialFolderPath == NULL) {
+        SetLastError(g_shellError);
+        return FALSE;
+    }
+    return g_specialFolderPath(owner, path, folder, create);
+}
 
 // Read attributes is the least access that answers the questions below;
 // anyone who may list a folder has it. Backup semantics are what let
