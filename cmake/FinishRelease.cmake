@@ -12,3 +12,14 @@ foreach(path IN LISTS CPACK_PACKAGE_FILES CPACK_SAVELINK_EXE)
   string(APPEND lines "${hash}  ${name}\n")
 endforeach()
 file(WRITE "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS" "${lines}")
+
+# Signed with Authenticode when a certificate is given; the shipped files
+# then go to release/, and a failure leaves no zip anywhere (CPack has
+# nothing to copy out and stops).
+list(GET CPACK_PACKAGE_FILES 0 package)
+execute_process(COMMAND ${CPACK_SAVELINK_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/sign_release.py
+  "${CPACK_SAVELINK_EXE}" "${package}" "${CPACK_PACKAGE_DIRECTORY}" "${CPACK_SAVELINK_SOURCE_DATE_EPOCH}"
+  RESULT_VARIABLE signing_result)
+if(NOT signing_result EQUAL 0)
+  message(FATAL_ERROR "savelink release: stopped, see the reason above")
+endif()

@@ -19,6 +19,7 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 import zipfile
+import zlib
 
 EXE = None
 ZIP = None
@@ -71,6 +72,56 @@ def resource(type_id, name_id):
     return image[start:start + size]
 
 
+def decode_dib(image, size):
+    """The BGRA pixels of a 32-bit icon bitmap, after checking its layout."""
+    header, width, height, planes, bits = struct.unpack_from("<IiiHH", image, 0)
+    assert (header, width, height, planes, bits) == (40, size, 2 * size, 1, 32), (header, width, height, bits)
+    mask = ((size + 31) // 32) * 4 * size
+    assert len(image) == 40 + 4 * size * size + mask, len(image)
+    return image[40:40 + 4 * size * size]
+
+
+def decode_png(image, size):
+    """The RGBA pixels of a PNG icon, unfiltered (filter 0 or 1 to 4)."""
+    position, chunks = 8, {}
+    while position < len(image):
+        length, kind = struct.unpack_from(">I4s", image, position)
+        data = image[position + 8:position + 8 + length]
+        assert zlib.crc32(kind + data) == struct.unpack_from(">I", image, position + 8 + length)[0], kind
+        chunks.setdefault(kind, b"")
+        chunks[kind] += data
+        position += 12 + length
+    width, height, depth, colour = struct.unpack_from(">IIBB", chunks[b"IHDR"])
+    assert (width, height, depth, colour) == (size, size, 8, 6)
+    raw = zlib.decompress(chunks[b"IDAT"])
+    stride = 4 * size
+    assert len(raw) == size * (1 + stride)
+    pixels = bytearray()
+    previous = bytearray(stride)
+    for row in range(size):
+        kind = raw[row * (1 + stride)]
+        line = bytearray(raw[row * (1 + stride) + 1:(row + 1) * (1 + stride)])
+        for i in range(stride):
+            left = line[i - 4] if i >= 4 else 0
+            up = previous[i]
+            corner = previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + up) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                p = left + up - corner
+                best = min((abs(p - left), 0, left), (abs(p - up), 1, up), (abs(p - corner), 2, corner))[2]
+                line[i] = (line[i] + best) & 0xFF
+            else:
+                assert kind == 0, kind
+        pixels += line
+        previous = line
+    return bytes(pixels)
+
+
 class TheFile(unittest.TestCase):
     def test_imports_only_kernel32_and_msvcrt(self):
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", objdump("-p"))}
@@ -104,6 +155,25 @@ class TheFile(unittest.TestCase):
         for key in ("FileDescription", "ProductName", "FileVersion", "ProductVersion"):
             self.assertIn(key, text)
         self.assertIn("savelink", text)
+
+    def test_icon_has_every_size_and_each_image_decodes(self):
+        group = resource(14, 1)  # RT_GROUP_ICON: the first icon group
+        self.assertIsNotNone(group, "no icon group")
+        reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+        self.assertEqual((reserved, kind), (0, 1))
+        sizes = []
+        for i in range(count):
+            width, height, _, _, _, bits, length, image_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+            size = width or 256
+            self.assertEqual((width or 256, height or 256, bits), (size, size, 32))
+            image = resource(3, image_id)  # RT_ICON
+            self.assertIsNotNone(image, "icon image %d missing" % image_id)
+            self.assertEqual(len(image), length)
+            pixels = decode_png(image, size) if image.startswith(b"\x89PNG\r\n\x1a\n") else decode_dib(image, size)
+            alphas = {pixels[i] for i in range(3, len(pixels), 4)}
+            self.assertTrue(0 in alphas and 255 in alphas, "size %d: no shape against a clear ground" % size)
+            sizes.append(size)
+        self.assertEqual(sorted(sizes), [16, 24, 32, 48, 256])
 
     def test_stripped_and_small(self):
         self.assertNotIn(".debug", objdump("-h"))
