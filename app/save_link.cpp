@@ -134,6 +134,10 @@ static const struct {
           "not support links; link the two Saves folders by hand.")},
 };
 
+static const WCHAR kFolderInUse[] = WIDE("Close the game and any window showing that folder, then run savelink again.");
+static const WCHAR kNoLinksOnDrive[] = WIDE("The drive keeps no links (a FAT or exFAT drive, or a network "
+                                            "share), so the two Saves folders must be joined by hand.");
+
 // What to do about a system error, for the texts that end in %A.
 static const struct {
     DWORD error;
@@ -142,14 +146,10 @@ static const struct {
     {ERROR_ACCESS_DENIED,
      WIDE("Close the game and any window showing that folder, then run savelink again. If it fails "
           "again, your account may not change that folder.")},
-    {ERROR_SHARING_VIOLATION, WIDE("Close the game and any window showing that folder, then run savelink again.")},
-    {ERROR_BUSY, WIDE("Close the game and any window showing that folder, then run savelink again.")},
-    {ERROR_INVALID_FUNCTION,
-     WIDE("The drive keeps no links (a FAT or exFAT drive, or a network share), so the two Saves "
-          "folders must be joined by hand.")},
-    {ERROR_NOT_SUPPORTED,
-     WIDE("The drive keeps no links (a FAT or exFAT drive, or a network share), so the two Saves "
-          "folders must be joined by hand.")},
+    {ERROR_SHARING_VIOLATION, kFolderInUse},
+    {ERROR_BUSY, kFolderInUse},
+    {ERROR_INVALID_FUNCTION, kNoLinksOnDrive},
+    {ERROR_NOT_SUPPORTED, kNoLinksOnDrive},
     {ERROR_WRITE_PROTECT, WIDE("The drive is read-only, so the two Saves folders must be joined by hand.")},
     {ERROR_DISK_FULL, WIDE("Make room on the drive, then run savelink again.")},
 };
@@ -406,10 +406,8 @@ int RunSaveLink(void)
             // Local symbolic-link evaluation can be turned off by policy: the
             // link stands but cannot be opened. A junction is always followed.
             if (linkMade && symbolic && !IsLinkToTarget(linkPath, targetPath) && IsDirectoryLink(linkPath) &&
-                RemoveDirectoryW(linkPath)) {
-                symbolic = 0;
+                RemoveDirectoryW(linkPath))
                 linkMade = CreateDirectoryJunction(linkPath, targetPath);
-            }
             if (!linkMade) {
                 failure.error = GetLastError();
                 failure.cause = failure.error == ERROR_INVALID_REPARSE_DATA ? CAUSE_JUNCTION_CANNOT_LEAD
