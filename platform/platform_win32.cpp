@@ -78,10 +78,11 @@ int IsEmptyFolder(const WCHAR* path)
     size_t length = wcslen(path);
     int empty = 1;
 
-    if (length + 3 > sizeof pattern / sizeof pattern[0] || !IsExistingFolder(path))
+    if (length + 3 > sizeof pattern / sizeof pattern[0])
         return 0;
     memcpy(pattern, path, length * sizeof(WCHAR));
     memcpy(pattern + length, L"\\*", 3 * sizeof(WCHAR));
+    // Lists what the path leads to; fails for a file or nothing at all.
     search = FindFirstFileW(pattern, &data);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
