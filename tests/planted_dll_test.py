@@ -23,43 +23,15 @@ import sys
 import tempfile
 import unittest
 
+from wine_prefix import Prefix
+
 EXE = None
 SOURCE = None
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
 CC = "x86_64-w64-mingw32-gcc"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 FIXED = "saves fixed!!!!!!!!!!!!!!!!!!!"
 LEFT_OUT = {"ntdll", "kernel32", "kernelbase", "msvcrt", "win32u"}
 KNOWN_DLLS = {"kernel32", "msvcrt"}
-
-
-class Prefix:
-    """A fresh WINEPREFIX, removed with Wine's server gone, whatever happened."""
-
-    def __init__(self, work, overrides=""):
-        self.path = tempfile.mkdtemp(prefix="prefix-", dir=work)
-        self.env = {
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": os.environ.get("HOME", "/root"),
-            "WINEPREFIX": self.path,
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=" + (";" + overrides if overrides else ""),
-        }
-        # Made before the run, so that the run's output is the program's own.
-        subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
-
-    def run(self, arguments, **extra):
-        env = dict(self.env, **extra)
-        return subprocess.run([WINE, *arguments], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=300)
-
-    def close(self):
-        for command in ([WINE, "wineboot", "-k"], [WINESERVER, "-w"]):
-            subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=120)
-        shutil.rmtree(self.path, ignore_errors=True)
 
 
 def imported_dlls():
@@ -81,7 +53,7 @@ class PlantedDlls(unittest.TestCase):
 
     def loaded_by_savelink(self):
         """The DLLs savelink's own process loads, from a traced run."""
-        prefix = Prefix(self.work)
+        prefix = Prefix(parent=self.work)
         try:
             result = prefix.run([EXE], WINEDEBUG="+pid,+loaddll")
         finally:
@@ -104,7 +76,7 @@ class PlantedDlls(unittest.TestCase):
                 program = os.path.join(folder, "savelink.exe")
                 shutil.copy(EXE, program)
                 shutil.copy(self.dll, os.path.join(folder, name + ".dll"))
-                prefix = Prefix(self.work, overrides=name + "=n,b")
+                prefix = Prefix(parent=self.work, overrides=name + "=n,b")
                 try:
                     result = prefix.run([program])
                 finally:

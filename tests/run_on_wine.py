@@ -13,38 +13,28 @@ import subprocess
 import sys
 import tempfile
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+from wine_prefix import WINE, Prefix
 
 
 def main():
     program = os.path.abspath(sys.argv[1])
-    work = tempfile.mkdtemp(prefix="savelink-wine-run-")
-    prefix = os.path.join(work, "prefix")
-    folder = os.path.join(work, "scratch")
-    env = {
-        "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-        "HOME": os.environ.get("HOME", "/root"),
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko installers
-        "SAVELINK_TEST_FOLDER": "Z:" + folder.replace("/", "\\"),
-    }
+    folder = tempfile.mkdtemp(prefix="savelink-wine-scratch-")
+    prefix = None
     try:
         os.makedirs(os.path.join(folder, "folder"))
         os.makedirs(os.path.join(folder, "other"))
         with open(os.path.join(folder, "file"), "w") as f:
             f.write("not a folder")
         os.symlink(os.path.join(folder, "folder"), os.path.join(folder, "unix-link"))
-        result = subprocess.run([WINE, program, *sys.argv[2:]], env=env, stdin=subprocess.DEVNULL,
+        prefix = Prefix(SAVELINK_TEST_FOLDER="Z:" + folder.replace("/", "\\"))
+        # The program's output goes straight to ctest's log.
+        result = subprocess.run([WINE, program, *sys.argv[2:]], env=prefix.env, stdin=subprocess.DEVNULL,
                                 timeout=600)
         return result.returncode
     finally:
-        # Wine's server saves the prefix as it ends; it must be gone first.
-        for command in ([WINE, "wineboot", "-k"], [WINESERVER, "-w"]):
-            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=120)
-        shutil.rmtree(work, ignore_errors=True)
+        if prefix is not None:
+            prefix.close()
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -15,16 +15,16 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 import zipfile
 import zlib
 
+from wine_prefix import WINE, Prefix
+
 EXE = None
 ZIP = None
 OBJDUMP = "x86_64-w64-mingw32-objdump"
-WINE = "/usr/lib/wine/wine64"
 FIXED = "saves fixed!!!!!!!!!!!!!!!!!!!\n"
 # Both are "known DLLs": Windows never looks for them beside the program.
 IMPORTS = {"kernel32.dll", "msvcrt.dll"}
@@ -192,16 +192,9 @@ class TheFile(unittest.TestCase):
 class OnWine(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.prefix = tempfile.mkdtemp(prefix="savelink-wine-")
-        cls.env = {
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": os.environ.get("HOME", "/root"),
-            "WINEPREFIX": cls.prefix,
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",  # no Mono or Gecko installers
-        }
-        subprocess.run([WINE, "wineboot", "-i"], env=cls.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300, check=True)
+        cls.wine = Prefix()
+        cls.prefix = cls.wine.path
+        cls.env = cls.wine.env
         roaming = [p for p in glob.glob(os.path.join(cls.prefix, "drive_c/users/*/AppData/Roaming"))
                    if "/users/Public/" not in p]
         assert len(roaming) == 1, roaming
@@ -212,9 +205,7 @@ class OnWine(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        subprocess.run([WINE, "wineboot", "-k"], env=cls.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-        shutil.rmtree(cls.prefix, ignore_errors=True)
+        cls.wine.close()
 
     def setUp(self):
         shutil.rmtree(self.milestone, ignore_errors=True)
