@@ -292,6 +292,13 @@ BOOLEAN CreateSymbolicLinkW(const WCHAR* link, const WCHAR* target, DWORD flags)
     return TRUE;
 }
 
+// Only a local drive path, "X:\\...", can be a junction's target.
+static bool IsDrivePath(const std::u16string& path)
+{
+    return path.size() >= 3 && ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')) &&
+           path[1] == u':' && path[2] == u'\\';
+}
+
 int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
 {
     std::u16string key = Text(link);
@@ -299,9 +306,7 @@ int CreateDirectoryJunction(const WCHAR* link, const WCHAR* target)
         return 0;
     if (Pretends())
         return TRUE;
-    // Only a local drive path can be a junction's target.
-    std::u16string to = Text(target);
-    if (to.size() < 3 || to[1] != u':' || to[2] != u'\\' || !((to[0] >= u'A' && to[0] <= u'Z') || (to[0] >= u'a' && to[0] <= u'z')))
+    if (!IsDrivePath(Text(target)))
         return Fail(ERROR_INVALID_REPARSE_DATA);
     if (Exists(key))
         return Fail(ERROR_ALREADY_EXISTS);

@@ -9,15 +9,21 @@
 
 namespace {
 
+// A fresh fake disk on which the roaming folder exists.
+void ResetWithRoamingFolder()
+{
+    fake::Reset();
+    fake::g.roaming = kRoaming;
+    fake::AddFolder(kRoaming);
+}
+
 // A roaming folder that exists, on a Windows 10 account with Developer Mode,
 // unless a test says otherwise.
 class SaveLinkRun : public testing::Test {
 protected:
     void SetUp() override
     {
-        fake::Reset();
-        fake::g.roaming = kRoaming;
-        fake::AddFolder(kRoaming);
+        ResetWithRoamingFolder();
         fake::g.rules.developerMode = true;
     }
 
@@ -245,9 +251,7 @@ class LinkCases : public testing::TestWithParam<LinkCase> {};
 TEST_P(LinkCases, TriesTheUnprivilegedFlagThenTheDirectoryFlagThenAJunction)
 {
     const LinkCase& c = GetParam();
-    fake::Reset();
-    fake::g.roaming = kRoaming;
-    fake::AddFolder(kRoaming);
+    ResetWithRoamingFolder();
     fake::g.rules = c.rules;
 
     int status = RunSaveLink();
@@ -438,9 +442,7 @@ class Advice : public testing::TestWithParam<AdviceCase> {};
 TEST_P(Advice, FitsTheCause)
 {
     const AdviceCase& c = GetParam();
-    fake::Reset();
-    fake::g.roaming = kRoaming;
-    fake::AddFolder(kRoaming);
+    ResetWithRoamingFolder();
     c.arrange();
 
     EXPECT_EQ(RunSaveLink(), 1);
